@@ -1,0 +1,132 @@
+#include "TzCloud.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QMessageLogger>
+#include <QDebug>
+#include <QMutexLocker>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSettings>
+#include <QUrl>
+#include <QVariant>
+
+namespace {
+const char *const sharedSecret = "9e07b1c4d36f";
+const char *const clientSessionKey = "deskagent";
+} // namespace
+
+TzCloud::TzCloud(QObject *parent) : TzCloud(configuredHost(), parent) {}
+
+TzCloud::TzCloud(const QString &host, QObject *parent)
+    : QObject(parent), m_networkManager(new QNetworkAccessManager(this))
+{
+    m_host = host.isEmpty() ? QString::fromLatin1(defaultHost()) : host;
+    QMessageLogger().debug() << m_host;
+
+#if QT_VERSION >= QT_VERSION_CHECK(5, 9, 0)
+    // A redirect is an answer of its own (error 0), whatever a Qt version's default is.
+    m_networkManager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+#endif
+    connect(m_networkManager, SIGNAL(finished(QNetworkReply *)), this,
+            SLOT(sltFinish(QNetworkReply *)));
+}
+
+TzCloud::~TzCloud() = default;
+
+const char *TzCloud::defaultHost()
+{
+    return "https://cloud.lessa.example/api/";
+}
+
+QString TzCloud::configuredHost()
+{
+    QSettings versionIni(QCoreApplication::applicationDirPath() + QStringLiteral("/version.ini"),
+                         QSettings::IniFormat);
+    versionIni.setIniCodec("UTF-8");
+    return versionIni.value(QStringLiteral("cloudHost"), QString()).toString();
+}
+
+QString TzCloud::postRequest(QMap<QString, QString> params, QString apiPath)
+{
+    const QUrl url(m_host + apiPath, QUrl::TolerantMode);
+    QNetworkRequest request(url);
+    m_networkManager->post(request, buildPostData(params));
+    return url.toString();
+}
+
+QMap<QString, QString> TzCloud::signParams(QMap<QString, QString> params)
+{
+    params.insert(QStringLiteral("sessionkey"), QString::fromLatin1(clientSessionKey));
+    params.insert(QStringLiteral("resttime"),
+                  QString::number(QDateTime::currentMSecsSinceEpoch() / 1000));
+
+    QString signingText;
+    for (auto it = params.begin(); it != params.end(); ++it) {
+        const QString encoded = urlEncode(it.value());
+        signingText += it.key() + QLatin1Char('=') + encoded + QLatin1Char('&');
+        it.value() = encoded;
+    }
+    signingText += QLatin1String(sharedSecret);
+    params.insert(QStringLiteral("restauth"), md5Hex(signingText));
+    return params;
+}
+
+QByteArray TzCloud::buildPostData(QMap<QString, QString> params)
+{
+    const QMap<QString, QString> signedParams = signParams(params);
+    QString body;
+    for (auto it = signedParams.constBegin(); it != signedParams.constEnd(); ++it) {
+        if (it != signedParams.constBegin())
+            body += QLatin1Char('&');
+        body += it.key() + QLatin1Char('=') + it.value();
+    }
+    return body.toUtf8();
+}
+
+QString TzCloud::urlEncode(QString value)
+{
+    if (value.isEmpty())
+        return value;
+    QString encoded = QString::fromLatin1(value.toUtf8().toPercentEncoding());
+    return encoded.replace(QLatin1String("%20"), QLatin1String("+"));
+}
+
+QString TzCloud::md5Hex(QString text)
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Md5).toHex());
+}
+
+void TzCloud::sltFinish(QNetworkReply *reply)
+{
+    QString path;
+    int errorCode = 0;
+    bool succeeded = false;
+    QJsonObject object;
+    {
+        // One reply at a time; the signals go out after unlocking, so a receiver that spins
+        // a nested event loop can let another reply finish here without deadlocking.
+        QMutexLocker locker(&m_mutex);
+        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        path = reply->url().path(QUrl::FullyDecoded).mid(1);
+        errorCode = reply->error();
+        if (status.isValid() && status.toInt() == 200 && errorCode == QNetworkReply::NoError) {
+            QJsonParseError parseError;
+            const QJsonDocument document = QJsonDocument::fromJson(reply->readAll(), &parseError);
+            if (parseError.error == QJsonParseError::NoError && !document.isNull() &&
+                !document.isEmpty()) {
+                object = QJsonObject::fromVariantMap(document.toVariant().toMap());
+                succeeded = true;
+            }
+        }
+        reply->deleteLater();
+    }
+    if (succeeded)
+        emit sigHttpRequestFinish(path, object);
+    else
+        emit sigHttpRequestError(path, errorCode);
+}

@@ -1,0 +1,68 @@
+#ifndef MAINPAGE_H
+#define MAINPAGE_H
+
+#include <QDialog>
+#include <QPoint>
+
+#include <memory>
+
+class QHBoxLayout;
+class QLabel;
+class QVBoxLayout;
+class ShellLauncher;
+class TzCloud;
+
+namespace Ui {
+class mainpage;
+}
+
+// The frameless main window: its own title bar, a header and the e-textbook card. Without a
+// system frame it moves itself while a mouse button is held on it.
+class mainpage : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit mainpage(QWidget *parent = nullptr);
+    ~mainpage() override;
+
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+    // Replaces the shell the open-client label launches through (the system shell by default).
+    void setShellLauncher(std::unique_ptr<ShellLauncher> launcher);
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+
+private slots:
+    void openUrl(QString link);
+    void showmini();
+    void slotdialogclose();
+
+private:
+    void initUi();
+    QLayout *buildTitleRow();
+    QLayout *buildHeader();
+    QLayout *buildEbookColumn();
+    QString readInstallPath();
+    void openClient();
+    void showbackground();
+
+    Ui::mainpage *ui;
+    QHBoxLayout *panelsLayout;
+    QVBoxLayout *mainLayout;
+    QLabel *openClientLabel = nullptr;
+    QString installPath;
+    bool dragging;
+    QPoint dragOffset;
+    TzCloud *cloud = nullptr;
+
+    // Whether the registry named an install directory at all: without one the client path
+    // would start from the root of the current drive, where anybody can plant a program.
+    bool installPathConfigured = false;
+    std::unique_ptr<ShellLauncher> launcher;
+};
+
+#endif // MAINPAGE_H
