@@ -1,0 +1,286 @@
+#include "LogMessageHandler.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <unistd.h>
+
+namespace {
+QDateTime fixedTime;
+
+QDateTime fixedClock()
+{
+    return fixedTime;
+}
+
+QDateTime warningClock()
+{
+    // Raised while the handler holds its lock: must neither deadlock nor recurse.
+    qWarning("raised inside the handler");
+    return fixedTime;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void logWithoutContext(QtMsgType type, const char *text)
+{
+    const QMessageLogContext noContext;
+    logMessageHandler(type, noContext, QString::fromUtf8(text));
+}
+} // namespace
+
+class TestLogMessageHandler : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void formatsLineExactly();
+    void formatsLevelsAndContext();
+    void keepsPercentSequencesInText();
+    void startsNewFileEachMinute();
+    void appendsToExistingFile();
+    void createsConfiguredDirectoryWithParents();
+    void followsSettingChangeAtNextMessage();
+    void fallsBackToWorkingDirectoryWhenLogIsAFile();
+    void losesLineQuietlyWhenNothingIsWritable();
+    void reentryFromInsideTheHandlerDoesNotDeadlock();
+    void keepsLinesWholeAcrossThreads();
+    void writesFatalLineBeforeAbort();
+
+private:
+    QString logFile(const QString &name) const { return work->path() + "/log/" + name; }
+    void setConfiguredLogPath(const QString &path);
+
+    QTemporaryDir settingsHome;
+    QScopedPointer<QTemporaryDir> work;
+    QString originalDirectory;
+};
+
+void TestLogMessageHandler::initTestCase()
+{
+    QVERIFY(settingsHome.isValid());
+    // The handler's default settings object resolves below this folder, not the real home.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsHome.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsHome.path());
+    originalDirectory = QDir::currentPath();
+}
+
+void TestLogMessageHandler::init()
+{
+    work.reset(new QTemporaryDir);
+    QVERIFY(work->isValid());
+    QVERIFY(QDir::setCurrent(work->path()));
+    setConfiguredLogPath(QString());
+    fixedTime = QDateTime(QDate(2026, 8, 30), QTime(9, 5, 3, 7));
+    setLogClock(fixedClock);
+}
+
+void TestLogMessageHandler::cleanup()
+{
+    setLogClock(nullptr);
+    setConfiguredLogPath(QString());
+    QDir::setCurrent(originalDirectory);
+}
+
+void TestLogMessageHandler::setConfiguredLogPath(const QString &path)
+{
+    QSettings settings;
+    if (path.isEmpty())
+        settings.remove(QStringLiteral("Log/Path"));
+    else
+        settings.setValue(QStringLiteral("Log/Path"), path);
+    settings.sync();
+}
+
+void TestLogMessageHandler::formatsLineExactly()
+{
+    logWithoutContext(QtDebugMsg, "hello");
+    QCOMPARE(readFile(logFile("log_08-30_0905.txt")), QByteArray("09:05:03 007 Debug: hello ( 0)\r\n"));
+}
+
+void TestLogMessageHandler::formatsLevelsAndContext()
+{
+    logWithoutContext(QtInfoMsg, "info");
+    logWithoutContext(QtWarningMsg, "warn");
+    logWithoutContext(QtCriticalMsg, "crit");
+    const QMessageLogContext located("src/widget.cpp", 42, "void f()", "default");
+    logMessageHandler(QtDebugMsg, located, QStringLiteral("located"));
+    QCOMPARE(readFile(logFile("log_08-30_0905.txt")),
+             QByteArray("09:05:03 007  info ( 0)\r\n"
+                        "09:05:03 007 Warning: warn ( 0)\r\n"
+                        "09:05:03 007 Critical: crit ( 0)\r\n"
+                        "09:05:03 007 Debug: located (src/widget.cpp 42)\r\n"));
+}
+
+void TestLogMessageHandler::keepsPercentSequencesInText()
+{
+    logWithoutContext(QtDebugMsg, "GET /a%20b?x=%1%2 %3");
+    QCOMPARE(readFile(logFile("log_08-30_0905.txt")),
+             QByteArray("09:05:03 007 Debug: GET /a%20b?x=%1%2 %3 ( 0)\r\n"));
+}
+
+void TestLogMessageHandler::startsNewFileEachMinute()
+{
+    fixedTime = QDateTime(QDate(2026, 8, 30), QTime(14, 18, 59, 999));
+    logWithoutContext(QtDebugMsg, "before");
+    fixedTime = QDateTime(QDate(2026, 8, 30), QTime(14, 19, 0, 0));
+    logWithoutContext(QtDebugMsg, "after");
+    QCOMPARE(readFile(logFile("log_08-30_1418.txt")), QByteArray("14:18:59 999 Debug: before ( 0)\r\n"));
+    QCOMPARE(readFile(logFile("log_08-30_1419.txt")), QByteArray("14:19:00 000 Debug: after ( 0)\r\n"));
+}
+
+void TestLogMessageHandler::appendsToExistingFile()
+{
+    QDir().mkpath(work->path() + "/log");
+    QFile existing(logFile("log_08-30_0905.txt"));
+    QVERIFY(existing.open(QIODevice::WriteOnly));
+    existing.write("earlier run\r\n");
+    existing.close();
+    logWithoutContext(QtDebugMsg, "hello");
+    QCOMPARE(readFile(logFile("log_08-30_0905.txt")),
+             QByteArray("earlier run\r\n09:05:03 007 Debug: hello ( 0)\r\n"));
+}
+
+void TestLogMessageHandler::createsConfiguredDirectoryWithParents()
+{
+    const QString nested = work->path() + "/deep/er/logs";
+    setConfiguredLogPath(nested);
+    logWithoutContext(QtDebugMsg, "nested");
+    QCOMPARE(readFile(nested + "/log_08-30_0905.txt"), QByteArray("09:05:03 007 Debug: nested ( 0)\r\n"));
+    QVERIFY(!QFile::exists(work->path() + "/log"));
+}
+
+void TestLogMessageHandler::followsSettingChangeAtNextMessage()
+{
+    logWithoutContext(QtDebugMsg, "first");
+    QVERIFY(QFile::exists(logFile("log_08-30_0905.txt")));
+
+    setConfiguredLogPath(work->path() + "/elsewhere");
+    logWithoutContext(QtDebugMsg, "second");
+    QCOMPARE(readFile(work->path() + "/elsewhere/log_08-30_0905.txt"),
+             QByteArray("09:05:03 007 Debug: second ( 0)\r\n"));
+
+    // A removed directory comes back at the next message.
+    QVERIFY(QDir(work->path() + "/elsewhere").removeRecursively());
+    logWithoutContext(QtDebugMsg, "third");
+    QCOMPARE(readFile(work->path() + "/elsewhere/log_08-30_0905.txt"),
+             QByteArray("09:05:03 007 Debug: third ( 0)\r\n"));
+    QCOMPARE(readFile(logFile("log_08-30_0905.txt")), QByteArray("09:05:03 007 Debug: first ( 0)\r\n"));
+}
+
+void TestLogMessageHandler::fallsBackToWorkingDirectoryWhenLogIsAFile()
+{
+    QFile plain(work->path() + "/log");
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.write("not a directory");
+    plain.close();
+
+    logWithoutContext(QtDebugMsg, "fallback");
+    QCOMPARE(readFile(work->path() + "/log_08-30_0905.txt"),
+             QByteArray("09:05:03 007 Debug: fallback ( 0)\r\n"));
+    QCOMPARE(readFile(work->path() + "/log"), QByteArray("not a directory"));
+}
+
+void TestLogMessageHandler::losesLineQuietlyWhenNothingIsWritable()
+{
+    // A working directory that has been removed: neither log/ nor a bare file can be made
+    // there, even for root.
+    const QString doomed = work->path() + "/gone";
+    QVERIFY(QDir().mkpath(doomed));
+    QVERIFY(QDir::setCurrent(doomed));
+    QVERIFY(QDir().rmdir(doomed));
+
+    logWithoutContext(QtWarningMsg, "nowhere to go");
+    logWithoutContext(QtDebugMsg, "still nowhere");
+    QVERIFY(!QFile::exists(doomed));
+
+    // And the handler still works once there is somewhere to write.
+    QVERIFY(QDir::setCurrent(work->path()));
+    logWithoutContext(QtDebugMsg, "back");
+    QCOMPARE(readFile(logFile("log_08-30_0905.txt")), QByteArray("09:05:03 007 Debug: back ( 0)\r\n"));
+}
+
+void TestLogMessageHandler::reentryFromInsideTheHandlerDoesNotDeadlock()
+{
+    const QtMessageHandler previous = qInstallMessageHandler(logMessageHandler);
+    setLogClock(warningClock);
+    qDebug("outer");
+    setLogClock(fixedClock);
+    qInstallMessageHandler(previous);
+
+    // Only the outer line: the inner warning went to stderr, not back into the file.
+    QCOMPARE(readFile(logFile("log_08-30_0905.txt")).count("\r\n"), 1);
+    QVERIFY(readFile(logFile("log_08-30_0905.txt")).contains("Debug: outer"));
+}
+
+void TestLogMessageHandler::keepsLinesWholeAcrossThreads()
+{
+    constexpr int threadCount = 8;
+    constexpr int perThread = 5000;
+    QList<QThread *> threads;
+    for (int t = 0; t < threadCount; ++t) {
+        threads << QThread::create([t] {
+            for (int i = 0; i < perThread; ++i)
+                logWithoutContext(QtDebugMsg,
+                                  qPrintable(QStringLiteral("thread %1 message %2 ").arg(t).arg(i) +
+                                             QString(40, QLatin1Char('x'))));
+        });
+    }
+    for (QThread *thread : threads)
+        thread->start();
+    for (QThread *thread : threads) {
+        QVERIFY(thread->wait(240000));
+        delete thread;
+    }
+
+    const QList<QByteArray> lines = readFile(logFile("log_08-30_0905.txt")).split('\n');
+    QCOMPARE(lines.size(), threadCount * perThread + 1);
+    QVERIFY(lines.last().isEmpty());
+    const QRegularExpression whole(
+        QStringLiteral("^09:05:03 007 Debug: thread (\\d) message (\\d+) x{40} \\( 0\\)\r$"));
+    QVector<int> next(threadCount, 0);
+    for (int i = 0; i < lines.size() - 1; ++i) {
+        const QRegularExpressionMatch match = whole.match(QString::fromLatin1(lines.at(i)));
+        QVERIFY2(match.hasMatch(), lines.at(i).constData());
+        const int thread = match.captured(1).toInt();
+        // Each thread's lines arrive in its own order.
+        QCOMPARE(match.captured(2).toInt(), next[thread]++);
+    }
+}
+
+void TestLogMessageHandler::writesFatalLineBeforeAbort()
+{
+    QProcess probe;
+    probe.setWorkingDirectory(work->path());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), settingsHome.path());
+    probe.setProcessEnvironment(environment);
+    probe.start(QStringLiteral(FATAL_LOG_PROBE), QStringList{});
+    QVERIFY(probe.waitForFinished(30000));
+    QCOMPARE(probe.exitStatus(), QProcess::CrashExit);
+
+    const QStringList files = QDir(work->path() + "/log").entryList({"log_*.txt"}, QDir::Files);
+    QCOMPARE(files.size(), 1);
+    const QByteArray content = readFile(work->path() + "/log/" + files.first());
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d \\d{3} Fatal: the end \\( 0\\)\r\n$"))
+                 .match(QString::fromLatin1(content))
+                 .hasMatch(),
+             content.constData());
+}
+
+QTEST_GUILESS_MAIN(TestLogMessageHandler)
+#include "TestLogMessageHandler.moc"
