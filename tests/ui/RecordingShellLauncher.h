@@ -1,0 +1,29 @@
+#ifndef RECORDINGSHELLLAUNCHER_H
+#define RECORDINGSHELLLAUNCHER_H
+
+#include "ShellLauncher.h"
+
+#include <QList>
+
+// Stands in for the shell: records what it is asked to open and starts nothing.
+class RecordingShellLauncher : public ShellLauncher
+{
+public:
+    struct Call {
+        QString verb;
+        QString file;
+        QString parameters;
+        QString workingDirectory;
+        int showCommand;
+    };
+
+    void execute(const QString &verb, const QString &file, const QString &parameters,
+                 const QString &workingDirectory, int showCommand) override
+    {
+        calls.append({verb, file, parameters, workingDirectory, showCommand});
+    }
+
+    QList<Call> calls;
+};
+
+#endif // RECORDINGSHELLLAUNCHER_H

@@ -1,0 +1,543 @@
+#include "RecordingShellLauncher.h"
+#include "Startup.h"
+#include "TzBackGroundWnd.h"
+#include "TzCloud.h"
+#include "ebookTipDialog.h"
+#include "mainpage.h"
+
+#include <QApplication>
+#include <QBoxLayout>
+#include <QLabel>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest>
+
+namespace {
+QStringList capturedMessages;
+
+void captureMessage(QtMsgType, const QMessageLogContext &, const QString &msg)
+{
+    // The offscreen platform's own remarks are not the application's.
+    if (!msg.startsWith(QLatin1String("This plugin does not support")))
+        capturedMessages << msg;
+}
+
+QLabel *labelWithText(QWidget *window, const QString &text)
+{
+    for (QLabel *label : window->findChildren<QLabel *>()) {
+        if (label->text() == text)
+            return label;
+    }
+    return nullptr;
+}
+
+QList<ebookTipDialog *> openGuides()
+{
+    QList<ebookTipDialog *> guides;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (auto *guide = qobject_cast<ebookTipDialog *>(widget))
+            guides << guide;
+    }
+    return guides;
+}
+
+void flushDeletions()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+}
+
+void sendMouse(QWidget *target, QEvent::Type type, const QPoint &pos, Qt::MouseButton button)
+{
+    const Qt::MouseButtons buttons = type == QEvent::MouseButtonRelease ? Qt::NoButton : button;
+    QMouseEvent event(type, pos, target->mapToGlobal(pos), button, buttons, Qt::NoModifier);
+    QApplication::sendEvent(target, &event);
+}
+
+const QString descriptionText = QStringLiteral(
+    "语数外等10大学科，104本电子课本打开Orla Nova客户端，进入个人中心激活使用。查看详细<html><a "
+    "href=\"ebookurl\" style='text-decoration:none;color:#4778c7;font-size:14px;'>激活指南</a></"
+    "html>");
+} // namespace
+
+class TestMainpage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void buildsTitleRowInOrder();
+    void buildsTitleButtonsWithoutImages();
+    void buildsCardInOrder();
+    void ownsCloudClient();
+    void dragsWithAnyButton_data();
+    void dragsWithAnyButton();
+    void leftPressOnTitleButtonDoesNotDrag();
+    void filterConsumesPressesOnOpenClientLabel();
+    void launchesClientFromInstallPath_data();
+    void launchesClientFromInstallPath();
+    void doesNotLaunchWithoutInstallPath();
+    void guideLinkOpensDialogOverDimmedWindow();
+    void otherLinkChangesNothing();
+    void everyWayOfClosingTheGuideHidesTheOverlay_data();
+    void everyWayOfClosingTheGuideHidesTheOverlay();
+    void secondOpeningFollowsTheMovedWindow();
+    void objectCountStaysFlatOverGuideCycles();
+
+private:
+    void setInstallPath(const QVariant &value);
+    mainpage *createWindow();
+    ebookTipDialog *openGuide(mainpage *window);
+
+    QTemporaryDir registry;
+    QString originalDirectory;
+    QScopedPointer<mainpage> window;
+    RecordingShellLauncher *launcher = nullptr;
+};
+
+void TestMainpage::initTestCase()
+{
+    QVERIFY(registry.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, registry.path());
+    originalDirectory = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(QStringLiteral(LESSA_SOURCE_DIR)));
+    setInstallPath(QVariant());
+}
+
+void TestMainpage::init()
+{
+    capturedMessages.clear();
+}
+
+void TestMainpage::cleanup()
+{
+    qInstallMessageHandler(nullptr);
+    qDeleteAll(openGuides());
+    window.reset();
+    flushDeletions();
+    QVERIFY(QDir::setCurrent(QStringLiteral(LESSA_SOURCE_DIR)));
+}
+
+void TestMainpage::setInstallPath(const QVariant &value)
+{
+    QSettings settings(QSettings::NativeFormat, QSettings::SystemScope, "Lessa", "Lessa");
+    if (value.isValid())
+        settings.setValue("InstallPath", value);
+    else
+        settings.remove("InstallPath");
+    settings.sync();
+    QCOMPARE(settings.status(), QSettings::NoError);
+}
+
+mainpage *TestMainpage::createWindow()
+{
+    window.reset(new mainpage);
+    auto recorder = std::make_unique<RecordingShellLauncher>();
+    launcher = recorder.get();
+    window->setShellLauncher(std::move(recorder));
+    Startup::presentMainWindow(window.data());
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window.data()))
+        qWarning("main window not exposed");
+    return window.data();
+}
+
+ebookTipDialog *TestMainpage::openGuide(mainpage *target)
+{
+    QLabel *description = labelWithText(target, descriptionText);
+    if (!description)
+        return nullptr;
+    const int before = openGuides().size();
+    // Through the label's own signal and its connection, as a click on the link does.
+    QMetaObject::invokeMethod(description, "linkActivated", Q_ARG(QString, "ebookurl"));
+    const QList<ebookTipDialog *> guides = openGuides();
+    return guides.size() == before + 1 ? guides.last() : nullptr;
+}
+
+void TestMainpage::buildsTitleRowInOrder()
+{
+    mainpage *w = createWindow();
+    QLabel *title = labelWithText(w, QStringLiteral("Orla Nova 电子课本"));
+    QVERIFY(title);
+    QCOMPARE(title->alignment(), Qt::AlignLeft | Qt::AlignVCenter);
+
+    const QPixmap key(QStringLiteral("images/key.png"));
+    QVERIFY(!key.isNull());
+    QLabel *logo = nullptr;
+    for (QLabel *label : w->findChildren<QLabel *>()) {
+        if (label->pixmap() && label->pixmap()->size() == key.size() && label->x() < title->x())
+            logo = label;
+    }
+    QVERIFY(logo);
+    QCOMPARE(logo->size(), key.size() + QSize(6, 0));
+
+    QList<QToolButton *> buttons = w->findChildren<QToolButton *>();
+    QCOMPARE(buttons.size(), 2);
+    std::sort(buttons.begin(), buttons.end(),
+              [](QToolButton *a, QToolButton *b) { return a->x() < b->x(); });
+    const QSize mini = QPixmap(QStringLiteral("images/mini.png")).size();
+    const QSize close = QPixmap(QStringLiteral("images/close.png")).size();
+    QCOMPARE(buttons.at(0)->size(), mini + QSize(5, 5));
+    QCOMPARE(buttons.at(1)->size(), close + QSize(10, 10));
+    QCOMPARE(buttons.at(1)->iconSize(), close);
+    QCOMPARE(buttons.at(1)->toolButtonStyle(), Qt::ToolButtonIconOnly);
+    QVERIFY(logo->x() < title->x());
+    QVERIFY(title->geometry().right() < buttons.at(0)->x());
+    QVERIFY(buttons.at(1)->geometry().right() > w->width() - 20);
+    QCOMPARE(w->windowTitle(), QStringLiteral("Orla Nova电子课本VIP卡"));
+    QCOMPARE(w->objectName(), QStringLiteral("mainpage"));
+
+    // The minimise button minimises, the close button closes.
+    QTest::mouseClick(buttons.at(0), Qt::LeftButton);
+    QVERIFY(w->windowState() & Qt::WindowMinimized);
+    w->showNormal();
+    QTest::mouseClick(buttons.at(1), Qt::LeftButton);
+    QVERIFY(!w->isVisible());
+}
+
+void TestMainpage::buildsTitleButtonsWithoutImages()
+{
+    QTemporaryDir empty;
+    QVERIFY(QDir::setCurrent(empty.path()));
+    mainpage *w = createWindow();
+    QList<QToolButton *> buttons = w->findChildren<QToolButton *>();
+    QCOMPARE(buttons.size(), 2);
+    std::sort(buttons.begin(), buttons.end(),
+              [](QToolButton *a, QToolButton *b) { return a->x() < b->x(); });
+    QCOMPARE(buttons.at(0)->size(), QSize(5, 5));
+    QCOMPARE(buttons.at(1)->size(), QSize(10, 10));
+    QVERIFY(buttons.at(1)->icon().isNull());
+    QCOMPARE(w->size(), QSize(936, 760));
+}
+
+void TestMainpage::buildsCardInOrder()
+{
+    mainpage *w = createWindow();
+    QLabel *openClient = labelWithText(w, QStringLiteral("打开客户端"));
+    QVERIFY(openClient);
+    QWidget *card = openClient->parentWidget();
+    QCOMPARE(card->size(), QSize(298, 500));
+    QCOMPARE(card->styleSheet(),
+             QStringLiteral("margin-left:10px;border-width:1px;border-style: solid;"
+                            "border-color:#e2e0e1;border-radius:10px;background-color:#f4f4f4"));
+
+    auto *layout = qobject_cast<QVBoxLayout *>(card->layout());
+    QVERIFY(layout);
+    QCOMPARE(layout->count(), 8);
+
+    struct Expected {
+        QString text;
+        Qt::Alignment alignment;
+        int height;
+    };
+    const QList<Expected> labels = {
+        {QString(), Qt::AlignHCenter | Qt::AlignBottom, 110},
+        {QStringLiteral("Orla Nova人教社电子课本\n一年VIP卡"), Qt::AlignHCenter, 85},
+        {QStringLiteral("一年VIP卡"), Qt::AlignHCenter, 45},
+        {QStringLiteral("激活Orla Nova人教社电子课本VIP卡:"), Qt::AlignLeft, 25},
+        {descriptionText, Qt::AlignTop, 70},
+    };
+    for (int i = 0; i < labels.size(); ++i) {
+        auto *label = qobject_cast<QLabel *>(layout->itemAt(i)->widget());
+        QVERIFY2(label, qPrintable(QString::number(i)));
+        QCOMPARE(label->text(), labels.at(i).text);
+        QCOMPARE(label->alignment(), labels.at(i).alignment);
+        QCOMPARE(label->minimumSize(), QSize(278, labels.at(i).height));
+        QCOMPARE(label->maximumSize(), QSize(278, labels.at(i).height));
+    }
+    auto *picture = qobject_cast<QLabel *>(layout->itemAt(0)->widget());
+    QVERIFY(picture->pixmap() && !picture->pixmap()->isNull());
+    QVERIFY(qobject_cast<QLabel *>(layout->itemAt(4)->widget())->wordWrap());
+    QCOMPARE(layout->itemAt(5)->spacerItem()->sizeHint().height(), 40);
+    QCOMPARE(layout->itemAt(6)->widget(), openClient);
+    QCOMPARE(openClient->alignment(), Qt::AlignCenter);
+    QCOMPARE(openClient->size(), QSize(278, 40));
+    QCOMPARE(layout->itemAt(7)->spacerItem()->sizeHint().height(), 30);
+
+    // The hidden card name leaves no gap between the title and the prompt.
+    QWidget *title = layout->itemAt(1)->widget();
+    QWidget *name = layout->itemAt(2)->widget();
+    QWidget *prompt = layout->itemAt(3)->widget();
+    QWidget *description = layout->itemAt(4)->widget();
+    QVERIFY(!name->isVisible());
+    QVERIFY(name->geometry().isEmpty() || !name->isVisibleTo(card));
+    // The card shares its spare height out evenly between items: equal gaps show that the
+    // hidden label takes no share of its own.
+    QCOMPARE(prompt->y() - title->geometry().bottom(),
+             description->y() - prompt->geometry().bottom());
+    QVERIFY(openClient->geometry().top() - prompt->geometry().bottom() > 40);
+}
+
+void TestMainpage::ownsCloudClient()
+{
+    mainpage *w = createWindow();
+    QCOMPARE(w->findChildren<TzCloud *>().size(), 1);
+}
+
+void TestMainpage::dragsWithAnyButton_data()
+{
+    QTest::addColumn<int>("button");
+    QTest::newRow("left") << int(Qt::LeftButton);
+    QTest::newRow("right") << int(Qt::RightButton);
+    QTest::newRow("middle") << int(Qt::MiddleButton);
+}
+
+void TestMainpage::dragsWithAnyButton()
+{
+    QFETCH(int, button);
+    mainpage *w = createWindow();
+    w->move(100, 80);
+    QLabel *heading = labelWithText(w, QStringLiteral("激活您的电子课本VIP卡"));
+    QVERIFY(heading);
+
+    // A press on the heading: the label ignores it and the window sees it in its coordinates.
+    const QPoint pressInHeading(30, 20);
+    const QPoint pressInWindow = heading->mapTo(w, pressInHeading);
+    sendMouse(heading, QEvent::MouseButtonPress, pressInHeading, Qt::MouseButton(button));
+    QCursor::setPos(QPoint(500, 400));
+    sendMouse(w, QEvent::MouseMove, w->mapFromGlobal(QPoint(500, 400)), Qt::MouseButton(button));
+    QCOMPARE(w->pos(), QPoint(500, 400) - pressInWindow);
+
+    sendMouse(w, QEvent::MouseButtonRelease, w->mapFromGlobal(QPoint(500, 400)),
+              Qt::MouseButton(button));
+    const QPoint settled = w->pos();
+    QCursor::setPos(QPoint(700, 600));
+    sendMouse(w, QEvent::MouseMove, w->mapFromGlobal(QPoint(700, 600)), Qt::NoButton);
+    QCOMPARE(w->pos(), settled);
+}
+
+void TestMainpage::leftPressOnTitleButtonDoesNotDrag()
+{
+    mainpage *w = createWindow();
+    w->move(100, 80);
+    QToolButton *mini = w->findChildren<QToolButton *>().first();
+
+    sendMouse(mini, QEvent::MouseButtonPress, QPoint(2, 2), Qt::LeftButton);
+    QCursor::setPos(QPoint(600, 500));
+    sendMouse(w, QEvent::MouseMove, w->mapFromGlobal(QPoint(600, 500)), Qt::LeftButton);
+    QCOMPARE(w->pos(), QPoint(100, 80));
+    sendMouse(mini, QEvent::MouseButtonRelease, QPoint(200, 200), Qt::LeftButton);
+
+    // A right press passes through the button to the window and does drag.
+    sendMouse(mini, QEvent::MouseButtonPress, QPoint(2, 2), Qt::RightButton);
+    const QPoint offset = mini->mapTo(w, QPoint(2, 2));
+    sendMouse(w, QEvent::MouseMove, w->mapFromGlobal(QPoint(600, 500)), Qt::RightButton);
+    QCOMPARE(w->pos(), QPoint(600, 500) - offset);
+}
+
+void TestMainpage::filterConsumesPressesOnOpenClientLabel()
+{
+    mainpage *w = createWindow();
+    w->move(100, 80);
+    QLabel *openClient = labelWithText(w, QStringLiteral("打开客户端"));
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(5, 5), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QMouseEvent doubleClick(QEvent::MouseButtonDblClick, QPointF(5, 5), Qt::LeftButton,
+                            Qt::LeftButton, Qt::NoModifier);
+    QVERIFY(w->eventFilter(openClient, &press));
+    QVERIFY(!w->eventFilter(openClient, &release));
+    QVERIFY(!w->eventFilter(openClient, &doubleClick));
+
+    // A consumed press starts no drag.
+    w->showNormal();
+    sendMouse(openClient, QEvent::MouseButtonPress, QPoint(5, 5), Qt::LeftButton);
+    QCursor::setPos(QPoint(600, 500));
+    sendMouse(w, QEvent::MouseMove, w->mapFromGlobal(QPoint(600, 500)), Qt::LeftButton);
+    QCOMPARE(w->pos(), QPoint(100, 80));
+}
+
+void TestMainpage::launchesClientFromInstallPath_data()
+{
+    QTest::addColumn<QString>("installPath");
+    QTest::addColumn<QString>("file");
+    QTest::newRow("plain") << "D:\\Apps" << "D:\\Apps\\OrlaEntrance\\OrlaEntrance.exe";
+    QTest::newRow("trailing backslash")
+        << "D:\\Apps\\" << "D:\\Apps\\\\OrlaEntrance\\OrlaEntrance.exe";
+    QTest::newRow("unix") << "/opt/lessa" << "/opt/lessa\\OrlaEntrance\\OrlaEntrance.exe";
+}
+
+void TestMainpage::launchesClientFromInstallPath()
+{
+    QFETCH(QString, installPath);
+    QFETCH(QString, file);
+    setInstallPath(installPath);
+    qInstallMessageHandler(captureMessage);
+    mainpage *w = createWindow();
+    QCOMPARE(capturedMessages.value(0), QStringLiteral("\"%1\"").arg(
+                                            QString(installPath + "\\").replace("\\", "\\\\")));
+    QLabel *openClient = labelWithText(w, QStringLiteral("打开客户端"));
+
+    int expectedCalls = 0;
+    for (Qt::MouseButton button : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton}) {
+        w->showNormal();
+        w->move(120, 90);
+        capturedMessages.clear();
+        QTest::mousePress(openClient, button, Qt::NoModifier, QPoint(10, 10));
+        ++expectedCalls;
+        QCOMPARE(launcher->calls.size(), expectedCalls);
+        const RecordingShellLauncher::Call call = launcher->calls.last();
+        QCOMPARE(call.verb, QStringLiteral("open"));
+        QCOMPARE(call.file, file);
+        QVERIFY(call.parameters.isEmpty() && !call.parameters.isNull());
+        QVERIFY(call.workingDirectory.isNull());
+        QCOMPARE(call.showCommand, 1);
+        QVERIFY(w->windowState() & Qt::WindowMinimized);
+        QCOMPARE(w->pos(), QPoint(120, 90));
+        QCOMPARE(capturedMessages, QStringList{"\"\""});
+        QTest::mouseRelease(openClient, button, Qt::NoModifier, QPoint(10, 10));
+    }
+    setInstallPath(QVariant());
+}
+
+void TestMainpage::doesNotLaunchWithoutInstallPath()
+{
+    setInstallPath(QVariant());
+    mainpage *w = createWindow();
+    qInstallMessageHandler(captureMessage);
+    QTest::mousePress(labelWithText(w, QStringLiteral("打开客户端")), Qt::LeftButton);
+    QVERIFY(launcher->calls.isEmpty());
+    QVERIFY(!(w->windowState() & Qt::WindowMinimized));
+    QCOMPARE(capturedMessages.size(), 1);
+    QVERIFY(capturedMessages.first().contains("not configured"));
+}
+
+void TestMainpage::guideLinkOpensDialogOverDimmedWindow()
+{
+    mainpage *w = createWindow();
+    w->move(140, 70);
+    qInstallMessageHandler(captureMessage);
+    ebookTipDialog *guide = openGuide(w);
+    QVERIFY(guide);
+    QCOMPARE(capturedMessages, QStringList{"\"ebookurl\""});
+
+    QCOMPARE(guide->size(), QSize(560, 544));
+    QCOMPARE(guide->minimumSize(), guide->maximumSize());
+    QVERIFY(guide->windowFlags() & Qt::FramelessWindowHint);
+    QVERIFY(guide->isModal());
+    QVERIFY(guide->isVisible());
+    QVERIFY(!guide->parent());
+    QCOMPARE(QApplication::activeModalWidget(), guide);
+
+    const QList<TzBackGroundWnd *> overlays = w->findChildren<TzBackGroundWnd *>();
+    QCOMPARE(overlays.size(), 1);
+    QCOMPARE(g_backGroundWnd.data(), overlays.first());
+    QVERIFY(overlays.first()->isVisible());
+    QCOMPARE(overlays.first()->pos(), QPoint(140, 70));
+    QCOMPARE(overlays.first()->size(), QSize(936, 760));
+    guide->close();
+}
+
+void TestMainpage::otherLinkChangesNothing()
+{
+    mainpage *w = createWindow();
+    qInstallMessageHandler(captureMessage);
+    QMetaObject::invokeMethod(labelWithText(w, descriptionText), "linkActivated",
+                              Q_ARG(QString, "EBOOKURL"));
+    QMetaObject::invokeMethod(w, "openUrl", Q_ARG(QString, "https://example.com/"));
+    QVERIFY(openGuides().isEmpty());
+    QVERIFY(w->findChildren<TzBackGroundWnd *>().isEmpty());
+    QVERIFY(capturedMessages.isEmpty());
+}
+
+void TestMainpage::everyWayOfClosingTheGuideHidesTheOverlay_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("close button") << "button";
+    QTest::newRow("escape") << "escape";
+    QTest::newRow("close request") << "request";
+    QTest::newRow("reject") << "reject";
+}
+
+void TestMainpage::everyWayOfClosingTheGuideHidesTheOverlay()
+{
+    QFETCH(QString, how);
+    mainpage *w = createWindow();
+    ebookTipDialog *guide = openGuide(w);
+    QVERIFY(guide);
+    QPointer<ebookTipDialog> guideAlive(guide);
+    QPointer<TzBackGroundWnd> overlay(g_backGroundWnd);
+    QVERIFY(overlay && overlay->isVisible());
+
+    QSignalSpy spy(guide, SIGNAL(sigdialogclose()));
+    bool overlayHiddenFirst = false;
+    // Connected after the main window's own connection, so it runs after its slot.
+    connect(guide, &ebookTipDialog::sigdialogclose, this, [&] {
+        overlayHiddenFirst = overlay && overlay->isHidden() && guideAlive->isVisible();
+    });
+
+    if (how == "button") {
+        QTest::mouseClick(guide->findChild<QToolButton *>(), Qt::LeftButton);
+    } else if (how == "escape") {
+        QTest::keyClick(guide, Qt::Key_Escape);
+    } else if (how == "request") {
+        QCloseEvent request;
+        QApplication::sendEvent(guide->windowHandle(), &request);
+    } else {
+        guide->reject();
+    }
+
+    QCOMPARE(spy.count(), 1);
+    QVERIFY(overlayHiddenFirst);
+    QVERIFY(!guideAlive || !guideAlive->isVisible());
+    flushDeletions();
+    QVERIFY(!guideAlive);
+    QVERIFY(!overlay);
+    QVERIFY(!g_backGroundWnd);
+    QVERIFY(!QApplication::activeModalWidget());
+
+    // Nothing is left over the main window, and a stray close signal changes nothing.
+    QMetaObject::invokeMethod(w, "slotdialogclose");
+    QVERIFY(w->findChildren<TzBackGroundWnd *>().isEmpty());
+}
+
+void TestMainpage::secondOpeningFollowsTheMovedWindow()
+{
+    mainpage *w = createWindow();
+    w->move(100, 50);
+    ebookTipDialog *first = openGuide(w);
+    QVERIFY(first);
+    QCOMPARE(g_backGroundWnd->pos(), QPoint(100, 50));
+    first->slotdialogclose();
+    flushDeletions();
+
+    w->move(260, 140);
+    ebookTipDialog *second = openGuide(w);
+    QVERIFY(second);
+    QVERIFY(second != first || openGuides().size() == 1);
+    QCOMPARE(w->findChildren<TzBackGroundWnd *>().size(), 1);
+    QCOMPARE(g_backGroundWnd->pos(), QPoint(260, 140));
+    QVERIFY(g_backGroundWnd->isVisible());
+    second->slotdialogclose();
+}
+
+void TestMainpage::objectCountStaysFlatOverGuideCycles()
+{
+    mainpage *w = createWindow();
+    const auto liveObjects = [w] {
+        return QApplication::allWidgets().size() + w->findChildren<QObject *>().size();
+    };
+    const auto cycle = [this, w] {
+        ebookTipDialog *guide = openGuide(w);
+        if (!guide)
+            return false;
+        guide->slotdialogclose();
+        flushDeletions();
+        return true;
+    };
+    QVERIFY(cycle());
+    const int afterFirst = liveObjects();
+    for (int i = 0; i < 200; ++i)
+        QVERIFY(cycle());
+    QCOMPARE(liveObjects(), afterFirst);
+    QVERIFY(openGuides().isEmpty());
+}
+
+QTEST_MAIN(TestMainpage)
+#include "TestMainpage.moc"
