@@ -1,0 +1,418 @@
+#include "LoopbackHttpServer.h"
+#include "TzCloud.h"
+
+#include <QCryptographicHash>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QNetworkReply>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QtTest>
+
+namespace {
+const QByteArray secret = "9e07b1c4d36f";
+
+QStringList capturedMessages;
+
+void captureMessage(QtMsgType, const QMessageLogContext &, const QString &msg)
+{
+    capturedMessages << msg;
+}
+
+// The digest computed here, apart from the client's own code.
+QByteArray referenceMd5(const QByteArray &text)
+{
+    return QCryptographicHash::hash(text, QCryptographicHash::Md5).toHex();
+}
+
+QString versionIniPath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/version.ini");
+}
+
+void writeVersionIni(const QByteArray &content)
+{
+    QFile file(versionIniPath());
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(content);
+}
+} // namespace
+
+class TestTzCloud : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void encodesValuesAndDigest();
+    void postsSignedBody_data();
+    void postsSignedBody();
+    void reportsReplies_data();
+    void reportsReplies();
+    void reportsTransportFailures_data();
+    void reportsTransportFailures();
+    void carriesBasePathAndDecodedApiPath_data();
+    void carriesBasePathAndDecodedApiPath();
+    void reportsTwoOutstandingRequestsToOnePath();
+    void survivesNestedEventLoopInReceiver();
+    void readsHostFromVersionIni();
+    void fallsBackToDefaultHost();
+
+private:
+    // Waits for exactly one outcome and returns (path, code or -1 for success, object).
+    bool postAndWait(TzCloud &cloud, const QString &apiPath, const QMap<QString, QString> &params,
+                     QString *path, int *code, QJsonObject *object);
+
+    QScopedPointer<LoopbackHttpServer> server;
+};
+
+void TestTzCloud::init()
+{
+    server.reset(new LoopbackHttpServer);
+    QVERIFY(server->listen());
+    capturedMessages.clear();
+}
+
+void TestTzCloud::cleanup()
+{
+    qInstallMessageHandler(nullptr);
+    QFile::remove(versionIniPath());
+    server.reset();
+}
+
+bool TestTzCloud::postAndWait(TzCloud &cloud, const QString &apiPath,
+                              const QMap<QString, QString> &params, QString *path, int *code,
+                              QJsonObject *object)
+{
+    QSignalSpy finished(&cloud, SIGNAL(sigHttpRequestFinish(QString, QJsonObject)));
+    QSignalSpy failed(&cloud, SIGNAL(sigHttpRequestError(QString, int)));
+    cloud.postRequest(params, apiPath);
+    for (int waited = 0; finished.isEmpty() && failed.isEmpty() && waited < 150; ++waited)
+        QTest::qWait(100);
+    // Let anything else that would arrive for this request arrive.
+    QTest::qWait(50);
+    if (finished.size() + failed.size() != 1)
+        return false;
+    if (!finished.isEmpty()) {
+        *path = finished.first().at(0).toString();
+        *code = -1;
+        *object = finished.first().at(1).toJsonObject();
+    } else {
+        *path = failed.first().at(0).toString();
+        *code = failed.first().at(1).toInt();
+    }
+    return true;
+}
+
+void TestTzCloud::encodesValuesAndDigest()
+{
+    // RFC 1321's own test vectors.
+    QCOMPARE(TzCloud::md5Hex(""), QStringLiteral("d41d8cd98f00b204e9800998ecf8427e"));
+    QCOMPARE(TzCloud::md5Hex("abc"), QStringLiteral("900150983cd24fb0d6963f7d28e17f72"));
+    QCOMPARE(TzCloud::md5Hex("中"), QString::fromLatin1(referenceMd5("\xe4\xb8\xad")));
+
+    QCOMPARE(TzCloud::urlEncode(""), QString(""));
+    QCOMPARE(TzCloud::urlEncode("AZaz09-._~"), QStringLiteral("AZaz09-._~"));
+    QCOMPARE(TzCloud::urlEncode("a b+c%d/e"), QStringLiteral("a+b%2Bc%25d%2Fe"));
+    QCOMPARE(TzCloud::urlEncode("中"), QStringLiteral("%E4%B8%AD"));
+    QCOMPARE(TzCloud::urlEncode("%20"), QStringLiteral("%2520"));
+    QCOMPARE(TzCloud::urlEncode("\n&="), QStringLiteral("%0A%26%3D"));
+}
+
+void TestTzCloud::postsSignedBody_data()
+{
+    QTest::addColumn<QVariantMap>("params");
+    // With T for resttime and D for the digest of the signing string.
+    QTest::addColumn<QByteArray>("expectedBody");
+    QTest::addColumn<QByteArray>("expectedSigning");
+
+    QTest::newRow("worked example")
+        << QVariantMap{{"code", "x~y"}, {"name", "a b"}}
+        << QByteArray("code=x~y&name=a+b&restauth=D&resttime=T&sessionkey=deskagent")
+        << QByteArray("code=x~y&name=a+b&resttime=T&sessionkey=deskagent&");
+    QTest::newRow("empty map") << QVariantMap{}
+                               << QByteArray("restauth=D&resttime=T&sessionkey=deskagent")
+                               << QByteArray("resttime=T&sessionkey=deskagent&");
+    QTest::newRow("reserved fields replaced")
+        << QVariantMap{{"sessionkey", "evil"}, {"resttime", "1"}, {"restauth", "a b/c"}}
+        << QByteArray("restauth=D&resttime=T&sessionkey=deskagent")
+        << QByteArray("restauth=a+b%2Fc&resttime=T&sessionkey=deskagent&");
+    QTest::newRow("empty value") << QVariantMap{{"k", ""}}
+                                 << QByteArray("k=&restauth=D&resttime=T&sessionkey=deskagent")
+                                 << QByteArray("k=&resttime=T&sessionkey=deskagent&");
+    QTest::newRow("upper case first")
+        << QVariantMap{{"age", "3"}, {"Name", "x"}, {"Zed", "z"}}
+        << QByteArray("Name=x&Zed=z&age=3&restauth=D&resttime=T&sessionkey=deskagent")
+        << QByteArray("Name=x&Zed=z&age=3&resttime=T&sessionkey=deskagent&");
+    QTest::newRow("raw keys")
+        << QVariantMap{{QStringLiteral("键 a/b"), "v"}, {"a+b%", "w"}}
+        << QByteArray("a+b%=w&restauth=D&resttime=T&sessionkey=deskagent&\xe9\x94\xae a/b=v")
+        << QByteArray("a+b%=w&resttime=T&sessionkey=deskagent&\xe9\x94\xae a/b=v&");
+    QTest::newRow("reserved characters")
+        << QVariantMap{{"a", "~"}, {"b", "+"}, {"c", "%"}, {"d", "/"},
+                       {"e", QStringLiteral("中")}, {"f", "%20"}, {"g", "a b"}}
+        << QByteArray("a=~&b=%2B&c=%25&d=%2F&e=%E4%B8%AD&f=%2520&g=a+b&restauth=D&resttime=T&"
+                      "sessionkey=deskagent")
+        << QByteArray("a=~&b=%2B&c=%25&d=%2F&e=%E4%B8%AD&f=%2520&g=a+b&resttime=T&"
+                      "sessionkey=deskagent&");
+}
+
+void TestTzCloud::postsSignedBody()
+{
+    QFETCH(QVariantMap, params);
+    QFETCH(QByteArray, expectedBody);
+    QFETCH(QByteArray, expectedSigning);
+
+    QMap<QString, QString> map;
+    for (auto it = params.constBegin(); it != params.constEnd(); ++it)
+        map.insert(it.key(), it.value().toString());
+
+    TzCloud cloud(server->baseUrl(), nullptr);
+    const qint64 before = QDateTime::currentMSecsSinceEpoch() / 1000;
+    QCOMPARE(cloud.postRequest(map, "user/info"), server->baseUrl() + "user/info");
+    QTRY_COMPARE(server->requests.size(), 1);
+    const qint64 after = QDateTime::currentMSecsSinceEpoch() / 1000;
+
+    const LoopbackHttpServer::Request request = server->requests.first();
+    QCOMPARE(request.method, QByteArray("POST"));
+    QCOMPARE(request.target, QByteArray("/user/info"));
+    QCOMPARE(request.headers.value("content-type"),
+             QByteArray("application/x-www-form-urlencoded"));
+    QVERIFY(!request.raw.contains(secret));
+
+    const QRegularExpression time(QStringLiteral("resttime=(\\d+)"));
+    const QByteArray t =
+        time.match(QString::fromUtf8(request.body)).captured(1).toLatin1();
+    QVERIFY(t.toLongLong() >= before && t.toLongLong() <= after);
+    const QByteArray signing = QByteArray(expectedSigning).replace("resttime=T", "resttime=" + t) + secret;
+    const QByteArray digest = referenceMd5(signing);
+    QByteArray body = expectedBody;
+    body.replace("restauth=D", "restauth=" + digest).replace("resttime=T", "resttime=" + t);
+    QCOMPARE(request.body, body);
+}
+
+void TestTzCloud::reportsReplies_data()
+{
+    QTest::addColumn<QByteArray>("response");
+    QTest::addColumn<int>("expectedCode"); // -1: success
+    QTest::addColumn<QByteArray>("expectedJson");
+
+    using S = LoopbackHttpServer;
+    QTest::newRow("200 object")
+        << S::reply(200, R"({"a":1,"b":{"c":[1,"two",{"d":null}]},"s":"中"})").raw << -1
+        << QByteArray(R"({"a":1,"b":{"c":[1,"two",{"d":null}]},"s":"中"})");
+    QTest::newRow("200 array") << S::reply(200, "[1,2,3]").raw << -1 << QByteArray("{}");
+    QTest::newRow("200 empty object") << S::reply(200, "{}").raw << -1 << QByteArray("{}");
+    QTest::newRow("200 empty body") << S::reply(200, "").raw << 0 << QByteArray();
+    QTest::newRow("200 not JSON") << S::reply(200, "<html>oops</html>").raw << 0 << QByteArray();
+    QTest::newRow("200 truncated JSON") << S::reply(200, R"({"a":)").raw << 0 << QByteArray();
+    QTest::newRow("200 bare scalar") << S::reply(200, "42").raw << 0 << QByteArray();
+    QTest::newRow("204") << QByteArray("HTTP/1.1 204 No Content\r\n\r\n") << 0 << QByteArray();
+    QTest::newRow("301") << S::reply(301, "{}", "Location: /moved\r\n").raw << 0 << QByteArray();
+    QTest::newRow("404") << S::reply(404, R"({"error":"no"})").raw
+                         << int(QNetworkReply::ContentNotFoundError) << QByteArray();
+    QTest::newRow("500") << S::reply(500, R"({"a":1})").raw
+                         << int(QNetworkReply::InternalServerError) << QByteArray();
+}
+
+void TestTzCloud::reportsReplies()
+{
+    QFETCH(QByteArray, response);
+    QFETCH(int, expectedCode);
+    QFETCH(QByteArray, expectedJson);
+
+    LoopbackHttpServer::Response scripted;
+    scripted.raw = response;
+    server->script("/api/call", scripted);
+    TzCloud cloud(server->baseUrl(), nullptr);
+    QString path;
+    int code = -2;
+    QJsonObject object;
+    QVERIFY(postAndWait(cloud, "api/call", {{"q", "1"}}, &path, &code, &object));
+    QCOMPARE(path, QStringLiteral("api/call"));
+    QCOMPARE(code, expectedCode);
+    if (expectedCode == -1)
+        QCOMPARE(object, QJsonDocument::fromJson(expectedJson).object());
+    // Redirects are answers of their own, never followed.
+    QCOMPARE(server->requests.size(), 1);
+}
+
+void TestTzCloud::reportsTransportFailures_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("expectedCode"); // 0: any error code but 0
+    QTest::newRow("closed mid-reply") << "drop" << 0;
+    QTest::newRow("reset without answer") << "reset" << 0;
+    QTest::newRow("refused port") << "refused" << int(QNetworkReply::ConnectionRefusedError);
+    QTest::newRow("unresolvable host") << "unresolvable" << int(QNetworkReply::HostNotFoundError);
+    QTest::newRow("TLS against plain HTTP") << "tls" << int(QNetworkReply::SslHandshakeFailedError);
+    QTest::newRow("unsupported scheme") << "scheme" << int(QNetworkReply::ProtocolUnknownError);
+}
+
+void TestTzCloud::reportsTransportFailures()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, expectedCode);
+
+    QString host = server->baseUrl();
+    if (kind == "drop") {
+        LoopbackHttpServer::Response response = LoopbackHttpServer::reply(200, R"({"a":"long"})");
+        response.dropMidway = true;
+        server->script("/x", response);
+    } else if (kind == "reset") {
+        LoopbackHttpServer::Response response;
+        response.resetImmediately = true;
+        server->script("/x", response);
+    } else if (kind == "refused") {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        host = QStringLiteral("http://127.0.0.1:%1/").arg(closed.serverPort());
+        closed.close();
+    } else if (kind == "unresolvable") {
+        host = QStringLiteral("http://cloud.lessa.invalid/");
+    } else if (kind == "tls") {
+        // A plain HTTP server answering a TLS client: the handshake fails.
+        server->setGreeting("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n");
+        host = QStringLiteral("https://127.0.0.1:%1/").arg(server->port());
+    } else {
+        host = QStringLiteral("gopher://127.0.0.1:%1/").arg(server->port());
+    }
+
+    TzCloud cloud(host, nullptr);
+    QString path;
+    int code = -2;
+    QJsonObject object;
+    QVERIFY(postAndWait(cloud, "x", {}, &path, &code, &object));
+    QCOMPARE(path, QStringLiteral("x"));
+    QVERIFY2(code > 0, qPrintable(QString::number(code)));
+    if (expectedCode)
+        QCOMPARE(code, expectedCode);
+
+    // The client stays usable after any failure.
+    server->setGreeting(QByteArray());
+    TzCloud healthy(server->baseUrl(), nullptr);
+    server->script("/x", LoopbackHttpServer::reply(200, R"({"ok":true})"));
+    QVERIFY(postAndWait(healthy, "x", {}, &path, &code, &object));
+    QCOMPARE(code, -1);
+}
+
+void TestTzCloud::carriesBasePathAndDecodedApiPath_data()
+{
+    QTest::addColumn<QString>("basePath");
+    QTest::addColumn<QString>("apiPath");
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QString>("signalPath");
+    QTest::newRow("prefix") << "prefix/" << "api/x" << QByteArray("/prefix/api/x")
+                            << "prefix/api/x";
+    QTest::newRow("escapes") << "" << "dir%20one/%E4%B8%AD" << QByteArray("/dir%20one/%E4%B8%AD")
+                             << QStringLiteral("dir one/中");
+}
+
+void TestTzCloud::carriesBasePathAndDecodedApiPath()
+{
+    QFETCH(QString, basePath);
+    QFETCH(QString, apiPath);
+    QFETCH(QByteArray, target);
+    QFETCH(QString, signalPath);
+
+    TzCloud cloud(server->baseUrl() + basePath, nullptr);
+    QString path;
+    int code = -2;
+    QJsonObject object;
+    QVERIFY(postAndWait(cloud, apiPath, {}, &path, &code, &object));
+    QCOMPARE(code, -1);
+    QCOMPARE(server->requests.first().target, target);
+    QCOMPARE(path, signalPath);
+}
+
+void TestTzCloud::reportsTwoOutstandingRequestsToOnePath()
+{
+    LoopbackHttpServer::Response slow = LoopbackHttpServer::reply(200, R"({"n":1})");
+    slow.delayMs = 200;
+    server->script("/same", slow);
+    TzCloud cloud(server->baseUrl(), nullptr);
+    QSignalSpy finished(&cloud, SIGNAL(sigHttpRequestFinish(QString, QJsonObject)));
+    QSignalSpy failed(&cloud, SIGNAL(sigHttpRequestError(QString, int)));
+    cloud.postRequest({{"i", "1"}}, "same");
+    cloud.postRequest({{"i", "2"}}, "same");
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 10000);
+    QTest::qWait(100);
+    QCOMPARE(finished.size(), 2);
+    QVERIFY(failed.isEmpty());
+    QCOMPARE(finished.at(0).at(0).toString(), QStringLiteral("same"));
+    QCOMPARE(finished.at(1).at(0).toString(), QStringLiteral("same"));
+    QCOMPARE(server->requests.size(), 2);
+}
+
+void TestTzCloud::survivesNestedEventLoopInReceiver()
+{
+    LoopbackHttpServer::Response slow = LoopbackHttpServer::reply(200, R"({"which":"slow"})");
+    slow.delayMs = 300;
+    server->script("/slow", slow);
+    server->script("/fast", LoopbackHttpServer::reply(200, R"({"which":"fast"})"));
+
+    TzCloud cloud(server->baseUrl(), nullptr);
+    QStringList seen;
+    bool nestedSawSecond = false;
+    connect(&cloud, &TzCloud::sigHttpRequestFinish, this,
+            [&](const QString &path, const QJsonObject &) {
+                seen << path;
+                if (seen.size() != 1)
+                    return;
+                // A receiver that waits in a nested loop, as a modal prompt would.
+                QEventLoop loop;
+                QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+                connect(&cloud, &TzCloud::sigHttpRequestFinish, &loop, [&] {
+                    nestedSawSecond = true;
+                    loop.quit();
+                });
+                loop.exec();
+            });
+    cloud.postRequest({}, "fast");
+    cloud.postRequest({}, "slow");
+    QTRY_COMPARE_WITH_TIMEOUT(seen.size(), 2, 15000);
+    QVERIFY(nestedSawSecond);
+    QCOMPARE(seen, (QStringList{"fast", "slow"}));
+}
+
+void TestTzCloud::readsHostFromVersionIni()
+{
+    writeVersionIni("[General]\ncloudHost=" + server->baseUrl().toUtf8() + "svc/\n");
+    qInstallMessageHandler(captureMessage);
+    TzCloud cloud(nullptr);
+    qInstallMessageHandler(nullptr);
+    QCOMPARE(capturedMessages, QStringList{"\"" + server->baseUrl() + "svc/\""});
+
+    QString path;
+    int code = -2;
+    QJsonObject object;
+    QVERIFY(postAndWait(cloud, "ping", {}, &path, &code, &object));
+    QCOMPARE(path, QStringLiteral("svc/ping"));
+    QCOMPARE(object.value("ok").toBool(), true);
+}
+
+void TestTzCloud::fallsBackToDefaultHost()
+{
+    const QString expected = QStringLiteral("\"https://cloud.lessa.example/api/\"");
+    for (const QByteArray &content :
+         {QByteArray(), QByteArray("cloudHost=\n"), QByteArray("NeedLog=1\n"),
+          QByteArray("\xff\xfe\x00garbage", 10)}) {
+        QFile::remove(versionIniPath());
+        if (!content.isNull())
+            writeVersionIni(content);
+        capturedMessages.clear();
+        qInstallMessageHandler(captureMessage);
+        TzCloud cloud(nullptr);
+        qInstallMessageHandler(nullptr);
+        QCOMPARE(capturedMessages, QStringList{expected});
+        QCOMPARE(cloud.postRequest({}, "a/b"), QStringLiteral("https://cloud.lessa.example/api/a/b"));
+    }
+    QVERIFY(QString::fromLatin1(TzCloud::defaultHost()).endsWith('/'));
+}
+
+QTEST_GUILESS_MAIN(TestTzCloud)
+#include "TestTzCloud.moc"
