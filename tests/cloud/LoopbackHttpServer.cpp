@@ -59,9 +59,10 @@ void LoopbackHttpServer::acceptConnections()
 
 void LoopbackHttpServer::readFrom(QTcpSocket *socket)
 {
-    QByteArray &buffer = buffers[socket];
-    buffer += socket->readAll();
-    for (;;) {
+    buffers[socket] += socket->readAll();
+    // An answer may drop the connection, which forgets its buffer.
+    while (buffers.contains(socket)) {
+        QByteArray &buffer = buffers[socket];
         const int headerEnd = buffer.indexOf("\r\n\r\n");
         if (headerEnd < 0)
             return;
