@@ -10,7 +10,8 @@
 #include <atomic>
 #include <cstdio>
 
-namespace {
+namespace
+{
 Q_GLOBAL_STATIC(QMutex, logMutex)
 
 std::atomic<LogClock> logClock{nullptr};

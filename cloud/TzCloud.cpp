@@ -3,9 +3,9 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QDebug>
 #include <QJsonDocument>
 #include <QMessageLogger>
-#include <QDebug>
 #include <QMutexLocker>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -14,7 +14,8 @@
 #include <QUrl>
 #include <QVariant>
 
-namespace {
+namespace
+{
 const char *const sharedSecret = "9e07b1c4d36f";
 const char *const clientSessionKey = "deskagent";
 } // namespace

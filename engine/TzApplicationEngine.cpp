@@ -3,7 +3,8 @@
 #include <QDebug>
 #include <QGlobalStatic>
 
-namespace {
+namespace
+{
 Q_GLOBAL_STATIC(TzApplicationEngine, engineInstance)
 
 // Process-wide and GUI-thread only, as the slot is.

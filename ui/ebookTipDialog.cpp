@@ -8,7 +8,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-namespace {
+namespace
+{
 const char *const stepTextSheet =
     "border-width:0px;border-style: solid;border-color:#e0e0e0;border-radius:4px;"
     "font-size:20px;color:#333333;font-family:微软雅黑";

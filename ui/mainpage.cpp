@@ -20,7 +20,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-namespace {
+namespace
+{
 const char *const buttonSheet = "QToolButton{background-color:transparent;border-radius:3px;}";
 
 QToolButton *buildTitleButton(QWidget *parent, const QString &imagePath, const QSize &padding)
@@ -115,8 +116,7 @@ QLayout *mainpage::buildTitleRow()
 
     auto *title = new QLabel;
     title->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    title->setStyleSheet(
-        QStringLiteral("QLabel{font: 20px 微软雅黑;color: #333333; bold: true}"));
+    title->setStyleSheet(QStringLiteral("QLabel{font: 20px 微软雅黑;color: #333333; bold: true}"));
     title->setText(QStringLiteral("Orla Nova 电子课本"));
 
     QToolButton *closeButton =
@@ -174,20 +174,20 @@ QLayout *mainpage::buildEbookColumn()
         "border-color:#e0e0e0;border-radius:4px;font-size:30px;color:blue;font-family:微软雅黑"));
     picture->setMargin(0);
 
-    QLabel *cardTitle = buildCardLabel(
-        QStringLiteral("Orla Nova人教社电子课本\n一年VIP卡"), Qt::AlignHCenter, 85,
-        "margin-left:10px;border-width:0px;border-style: solid;border-color:#e0e0e0;"
-        "font-size:20px;color:#333333;font-family:微软雅黑");
+    QLabel *cardTitle =
+        buildCardLabel(QStringLiteral("Orla Nova人教社电子课本\n一年VIP卡"), Qt::AlignHCenter, 85,
+                       "margin-left:10px;border-width:0px;border-style: solid;border-color:#e0e0e0;"
+                       "font-size:20px;color:#333333;font-family:微软雅黑");
 
     QLabel *cardName = buildCardLabel(QStringLiteral("一年VIP卡"), Qt::AlignHCenter, 45,
                                       "border-width:0px;border-style: solid;border-color:#e0e0e0;"
                                       "font-size:16px;color:#333333;font-family:微软雅黑");
     cardName->setVisible(false);
 
-    QLabel *prompt = buildCardLabel(QStringLiteral("激活Orla Nova人教社电子课本VIP卡:"),
-                                    Qt::AlignLeft, 25,
-                                    "border-width:0px;border-style: solid;border-color:#e0e0e0;"
-                                    "font-size:16px;color:#4778c7;font-family:微软雅黑");
+    QLabel *prompt =
+        buildCardLabel(QStringLiteral("激活Orla Nova人教社电子课本VIP卡:"), Qt::AlignLeft, 25,
+                       "border-width:0px;border-style: solid;border-color:#e0e0e0;"
+                       "font-size:16px;color:#4778c7;font-family:微软雅黑");
 
     QLabel *description = buildCardLabel(
         QStringLiteral("语数外等10大学科，104本电子课本打开Orla Nova客户端，进入个人中心激活使用。"

@@ -12,7 +12,8 @@ class QVBoxLayout;
 class ShellLauncher;
 class TzCloud;
 
-namespace Ui {
+namespace Ui
+{
 class mainpage;
 }
 

@@ -11,7 +11,8 @@
 
 #include <unistd.h>
 
-namespace {
+namespace
+{
 QDateTime fixedTime;
 
 QDateTime fixedClock()
@@ -109,7 +110,8 @@ void TestLogMessageHandler::setConfiguredLogPath(const QString &path)
 void TestLogMessageHandler::formatsLineExactly()
 {
     logWithoutContext(QtDebugMsg, "hello");
-    QCOMPARE(readFile(logFile("log_08-30_0905.txt")), QByteArray("09:05:03 007 Debug: hello ( 0)\r\n"));
+    QCOMPARE(readFile(logFile("log_08-30_0905.txt")),
+             QByteArray("09:05:03 007 Debug: hello ( 0)\r\n"));
 }
 
 void TestLogMessageHandler::formatsLevelsAndContext()
@@ -139,8 +141,10 @@ void TestLogMessageHandler::startsNewFileEachMinute()
     logWithoutContext(QtDebugMsg, "before");
     fixedTime = QDateTime(QDate(2026, 8, 30), QTime(14, 19, 0, 0));
     logWithoutContext(QtDebugMsg, "after");
-    QCOMPARE(readFile(logFile("log_08-30_1418.txt")), QByteArray("14:18:59 999 Debug: before ( 0)\r\n"));
-    QCOMPARE(readFile(logFile("log_08-30_1419.txt")), QByteArray("14:19:00 000 Debug: after ( 0)\r\n"));
+    QCOMPARE(readFile(logFile("log_08-30_1418.txt")),
+             QByteArray("14:18:59 999 Debug: before ( 0)\r\n"));
+    QCOMPARE(readFile(logFile("log_08-30_1419.txt")),
+             QByteArray("14:19:00 000 Debug: after ( 0)\r\n"));
 }
 
 void TestLogMessageHandler::appendsToExistingFile()
@@ -160,7 +164,8 @@ void TestLogMessageHandler::createsConfiguredDirectoryWithParents()
     const QString nested = work->path() + "/deep/er/logs";
     setConfiguredLogPath(nested);
     logWithoutContext(QtDebugMsg, "nested");
-    QCOMPARE(readFile(nested + "/log_08-30_0905.txt"), QByteArray("09:05:03 007 Debug: nested ( 0)\r\n"));
+    QCOMPARE(readFile(nested + "/log_08-30_0905.txt"),
+             QByteArray("09:05:03 007 Debug: nested ( 0)\r\n"));
     QVERIFY(!QFile::exists(work->path() + "/log"));
 }
 
@@ -179,7 +184,8 @@ void TestLogMessageHandler::followsSettingChangeAtNextMessage()
     logWithoutContext(QtDebugMsg, "third");
     QCOMPARE(readFile(work->path() + "/elsewhere/log_08-30_0905.txt"),
              QByteArray("09:05:03 007 Debug: third ( 0)\r\n"));
-    QCOMPARE(readFile(logFile("log_08-30_0905.txt")), QByteArray("09:05:03 007 Debug: first ( 0)\r\n"));
+    QCOMPARE(readFile(logFile("log_08-30_0905.txt")),
+             QByteArray("09:05:03 007 Debug: first ( 0)\r\n"));
 }
 
 void TestLogMessageHandler::fallsBackToWorkingDirectoryWhenLogIsAFile()
@@ -211,7 +217,8 @@ void TestLogMessageHandler::losesLineQuietlyWhenNothingIsWritable()
     // And the handler still works once there is somewhere to write.
     QVERIFY(QDir::setCurrent(work->path()));
     logWithoutContext(QtDebugMsg, "back");
-    QCOMPARE(readFile(logFile("log_08-30_0905.txt")), QByteArray("09:05:03 007 Debug: back ( 0)\r\n"));
+    QCOMPARE(readFile(logFile("log_08-30_0905.txt")),
+             QByteArray("09:05:03 007 Debug: back ( 0)\r\n"));
 }
 
 void TestLogMessageHandler::reentryFromInsideTheHandlerDoesNotDeadlock()
@@ -276,7 +283,8 @@ void TestLogMessageHandler::writesFatalLineBeforeAbort()
     const QStringList files = QDir(work->path() + "/log").entryList({"log_*.txt"}, QDir::Files);
     QCOMPARE(files.size(), 1);
     const QByteArray content = readFile(work->path() + "/log/" + files.first());
-    QVERIFY2(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d \\d{3} Fatal: the end \\( 0\\)\r\n$"))
+    QVERIFY2(QRegularExpression(
+                 QStringLiteral("^\\d\\d:\\d\\d:\\d\\d \\d{3} Fatal: the end \\( 0\\)\r\n$"))
                  .match(QString::fromLatin1(content))
                  .hasMatch(),
              content.constData());

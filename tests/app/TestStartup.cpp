@@ -11,7 +11,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
+namespace
+{
 void writeFile(const QString &path, const QByteArray &content)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -153,8 +154,7 @@ void TestStartup::needLogWritesLinesFromRealStartup()
     QByteArray content;
     QTRY_VERIFY_WITH_TIMEOUT(
         [&] {
-            const QStringList files =
-                QDir(runDir + "/log").entryList({"log_*.txt"}, QDir::Files);
+            const QStringList files = QDir(runDir + "/log").entryList({"log_*.txt"}, QDir::Files);
             if (files.isEmpty())
                 return false;
             QFile file(runDir + "/log/" + files.first());

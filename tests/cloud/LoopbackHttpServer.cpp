@@ -93,8 +93,7 @@ void LoopbackHttpServer::answer(QTcpSocket *socket, const Request &request)
 {
     const int query = request.target.indexOf('?');
     const QByteArray path = query < 0 ? request.target : request.target.left(query);
-    const Response response =
-        scripts.value(path, reply(200, R"({"ok":true})"));
+    const Response response = scripts.value(path, reply(200, R"({"ok":true})"));
     if (response.neverAnswer)
         return;
     if (response.resetImmediately) {

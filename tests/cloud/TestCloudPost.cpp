@@ -98,8 +98,8 @@ void TestCloudPost::endsRequestThatNeverFinishes()
     server->script("/hang", silent);
     int exitCode = -1;
     QByteArray out, err;
-    QVERIFY(runTool({"--host", server->baseUrl(), "--timeout", "1", "hang"}, &exitCode, &out,
-                    &err));
+    QVERIFY(
+        runTool({"--host", server->baseUrl(), "--timeout", "1", "hang"}, &exitCode, &out, &err));
     QCOMPARE(exitCode, 3);
     QVERIFY2(err.contains("timed out after 1 s"), err.constData());
 }

@@ -11,7 +11,8 @@
 #include <QTcpServer>
 #include <QtTest>
 
-namespace {
+namespace
+{
 const QByteArray secret = "9e07b1c4d36f";
 
 QStringList capturedMessages;
@@ -153,8 +154,13 @@ void TestTzCloud::postsSignedBody_data()
         << QByteArray("a+b%=w&restauth=D&resttime=T&sessionkey=deskagent&\xe9\x94\xae a/b=v")
         << QByteArray("a+b%=w&resttime=T&sessionkey=deskagent&\xe9\x94\xae a/b=v&");
     QTest::newRow("reserved characters")
-        << QVariantMap{{"a", "~"}, {"b", "+"}, {"c", "%"}, {"d", "/"},
-                       {"e", QStringLiteral("中")}, {"f", "%20"}, {"g", "a b"}}
+        << QVariantMap{{"a", "~"},
+                       {"b", "+"},
+                       {"c", "%"},
+                       {"d", "/"},
+                       {"e", QStringLiteral("中")},
+                       {"f", "%20"},
+                       {"g", "a b"}}
         << QByteArray("a=~&b=%2B&c=%25&d=%2F&e=%E4%B8%AD&f=%2520&g=a+b&restauth=D&resttime=T&"
                       "sessionkey=deskagent")
         << QByteArray("a=~&b=%2B&c=%25&d=%2F&e=%E4%B8%AD&f=%2520&g=a+b&resttime=T&"
@@ -185,10 +191,10 @@ void TestTzCloud::postsSignedBody()
     QVERIFY(!request.raw.contains(secret));
 
     const QRegularExpression time(QStringLiteral("resttime=(\\d+)"));
-    const QByteArray t =
-        time.match(QString::fromUtf8(request.body)).captured(1).toLatin1();
+    const QByteArray t = time.match(QString::fromUtf8(request.body)).captured(1).toLatin1();
     QVERIFY(t.toLongLong() >= before && t.toLongLong() <= after);
-    const QByteArray signing = QByteArray(expectedSigning).replace("resttime=T", "resttime=" + t) + secret;
+    const QByteArray signing =
+        QByteArray(expectedSigning).replace("resttime=T", "resttime=" + t) + secret;
     const QByteArray digest = referenceMd5(signing);
     QByteArray body = expectedBody;
     body.replace("restauth=D", "restauth=" + digest).replace("resttime=T", "resttime=" + t);
@@ -306,9 +312,10 @@ void TestTzCloud::carriesBasePathAndDecodedApiPath_data()
     QTest::addColumn<QString>("apiPath");
     QTest::addColumn<QByteArray>("target");
     QTest::addColumn<QString>("signalPath");
-    QTest::newRow("prefix") << "prefix/" << "api/x" << QByteArray("/prefix/api/x")
-                            << "prefix/api/x";
-    QTest::newRow("escapes") << "" << "dir%20one/%E4%B8%AD" << QByteArray("/dir%20one/%E4%B8%AD")
+    QTest::newRow("prefix") << "prefix/"
+                            << "api/x" << QByteArray("/prefix/api/x") << "prefix/api/x";
+    QTest::newRow("escapes") << ""
+                             << "dir%20one/%E4%B8%AD" << QByteArray("/dir%20one/%E4%B8%AD")
                              << QStringLiteral("dir one/中");
 }
 
@@ -409,7 +416,8 @@ void TestTzCloud::fallsBackToDefaultHost()
         TzCloud cloud(nullptr);
         qInstallMessageHandler(nullptr);
         QCOMPARE(capturedMessages, QStringList{expected});
-        QCOMPARE(cloud.postRequest({}, "a/b"), QStringLiteral("https://cloud.lessa.example/api/a/b"));
+        QCOMPARE(cloud.postRequest({}, "a/b"),
+                 QStringLiteral("https://cloud.lessa.example/api/a/b"));
     }
     QVERIFY(QString::fromLatin1(TzCloud::defaultHost()).endsWith('/'));
 }

@@ -7,7 +7,8 @@
 
 #include <cstdio>
 
-namespace {
+namespace
+{
 struct TeardownReporter {
     ~TeardownReporter()
     {

@@ -5,7 +5,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-namespace {
+namespace
+{
 QStringList capturedMessages;
 
 void captureMessage(QtMsgType, const QMessageLogContext &, const QString &msg)
@@ -52,8 +53,7 @@ void TestTzApplicationEngine::metaObjectInterface()
         QCOMPARE(method.access(), QMetaMethod::Public);
         QCOMPARE(method.methodType(), i < 3 ? QMetaMethod::Signal : QMetaMethod::Slot);
     }
-    QCOMPARE(meta->method(meta->methodOffset() + 3).parameterNames(),
-             QList<QByteArray>{"message"});
+    QCOMPARE(meta->method(meta->methodOffset() + 3).parameterNames(), QList<QByteArray>{"message"});
     QCOMPARE(meta->propertyCount() - meta->propertyOffset(), 0);
     QCOMPARE(meta->enumeratorCount() - meta->enumeratorOffset(), 0);
     QCOMPARE(meta->classInfoCount() - meta->classInfoOffset(), 0);
@@ -70,8 +70,8 @@ void TestTzApplicationEngine::handleMessageCountsAndEmits()
         QString message;
         int emissions;
     };
-    const QList<Case> cases = {{"a,b", 1}, {"a,", 1}, {",", 1},      {"plain", 0},
-                               {"x,y,z", 0}, {"", 0}, {",,", 0}};
+    const QList<Case> cases = {{"a,b", 1},   {"a,", 1}, {",", 1}, {"plain", 0},
+                               {"x,y,z", 0}, {"", 0},   {",,", 0}};
     for (const Case &c : cases) {
         spy.clear();
         QMetaObject::invokeMethod(engine, "handleMessage", Q_ARG(QString, c.message));

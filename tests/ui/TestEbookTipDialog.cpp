@@ -92,8 +92,8 @@ void TestEbookTipDialog::scrollsStepsBelowFixedTitle()
     const QPoint contentAt = scrollArea->widget()->pos();
 
     QWheelEvent wheel(QPointF(200, 200), scrollArea->viewport()->mapToGlobal(QPoint(200, 200)),
-                      QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
-                      Qt::NoScrollPhase, false);
+                      QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                      false);
     QApplication::sendEvent(scrollArea->viewport(), &wheel);
     QVERIFY(bar->value() > 0);
     QVERIFY(scrollArea->widget()->pos().y() < contentAt.y());

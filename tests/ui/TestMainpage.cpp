@@ -14,7 +14,8 @@
 #include <QToolButton>
 #include <QtTest>
 
-namespace {
+namespace
+{
 QStringList capturedMessages;
 
 void captureMessage(QtMsgType, const QMessageLogContext &, const QString &msg)
@@ -357,10 +358,12 @@ void TestMainpage::launchesClientFromInstallPath_data()
 {
     QTest::addColumn<QString>("installPath");
     QTest::addColumn<QString>("file");
-    QTest::newRow("plain") << "D:\\Apps" << "D:\\Apps\\OrlaEntrance\\OrlaEntrance.exe";
-    QTest::newRow("trailing backslash")
-        << "D:\\Apps\\" << "D:\\Apps\\\\OrlaEntrance\\OrlaEntrance.exe";
-    QTest::newRow("unix") << "/opt/lessa" << "/opt/lessa\\OrlaEntrance\\OrlaEntrance.exe";
+    QTest::newRow("plain") << "D:\\Apps"
+                           << "D:\\Apps\\OrlaEntrance\\OrlaEntrance.exe";
+    QTest::newRow("trailing backslash") << "D:\\Apps\\"
+                                        << "D:\\Apps\\\\OrlaEntrance\\OrlaEntrance.exe";
+    QTest::newRow("unix") << "/opt/lessa"
+                          << "/opt/lessa\\OrlaEntrance\\OrlaEntrance.exe";
 }
 
 void TestMainpage::launchesClientFromInstallPath()
@@ -370,8 +373,8 @@ void TestMainpage::launchesClientFromInstallPath()
     setInstallPath(installPath);
     qInstallMessageHandler(captureMessage);
     mainpage *w = createWindow();
-    QCOMPARE(capturedMessages.value(0), QStringLiteral("\"%1\"").arg(
-                                            QString(installPath + "\\").replace("\\", "\\\\")));
+    QCOMPARE(capturedMessages.value(0),
+             QStringLiteral("\"%1\"").arg(QString(installPath + "\\").replace("\\", "\\\\")));
     QLabel *openClient = labelWithText(w, QStringLiteral("打开客户端"));
 
     int expectedCalls = 0;

@@ -4,7 +4,8 @@
 #include <QImage>
 #include <QtTest>
 
-namespace {
+namespace
+{
 // Source-over of black at alpha 160 onto an opaque channel value.
 int dimmed(int channel)
 {

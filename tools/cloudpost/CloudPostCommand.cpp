@@ -11,7 +11,8 @@
 
 #include <cstdio>
 
-namespace {
+namespace
+{
 void printTo(FILE *stream, const QString &text)
 {
     std::fputs(text.toUtf8().constData(), stream);
@@ -88,17 +89,17 @@ int CloudPostCommand::run(const QStringList &arguments)
 
 void CloudPostCommand::onFinished(const QString &, const QJsonObject &object)
 {
-    printTo(stdout, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Indented))
-                        .trimmed());
+    printTo(stdout,
+            QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Indented)).trimmed());
     finish(Success);
 }
 
 void CloudPostCommand::onError(const QString &, int code)
 {
-    const char *name =
-        QMetaEnum::fromType<QNetworkReply::NetworkError>().valueToKey(code);
-    QString message = QStringLiteral("error %1: %2").arg(code).arg(
-        QString::fromLatin1(name ? name : "UnknownError"));
+    const char *name = QMetaEnum::fromType<QNetworkReply::NetworkError>().valueToKey(code);
+    QString message = QStringLiteral("error %1: %2")
+                          .arg(code)
+                          .arg(QString::fromLatin1(name ? name : "UnknownError"));
     if (code == QNetworkReply::NoError)
         message += QStringLiteral(" (the reply was not HTTP 200 with a JSON document)");
     printTo(stderr, message);

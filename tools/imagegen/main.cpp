@@ -10,7 +10,8 @@
 
 #include <cstdio>
 
-namespace {
+namespace
+{
 const QColor accent(0x47, 0x78, 0xc7);
 const QColor text(0x33, 0x33, 0x33);
 const QColor secondary(0x99, 0x99, 0x99);
@@ -100,8 +101,8 @@ void drawBook(QPainter &p, const QRectF &cover, const QColor &colour, const QStr
     p.drawRoundedRect(QRectF(cover.left() + 14, cover.top() + 14, cover.width() - 22, 22), 3, 3);
     p.setPen(colour.darker(140));
     p.setFont(uiFont(13, true));
-    p.drawText(QRectF(cover.left() + 14, cover.top() + 14, cover.width() - 22, 22),
-               Qt::AlignCenter, subject);
+    p.drawText(QRectF(cover.left() + 14, cover.top() + 14, cover.width() - 22, 22), Qt::AlignCenter,
+               subject);
 }
 
 QImage ebookIllustration()
