@@ -1,0 +1,611 @@
+// Drives the built application as a person would: real X input through xdotool, real
+// pixels from screenshots of the X server. Widgets are found from their colours, not from
+// anything inside the product.
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <random>
+
+namespace {
+const QString mainTitle = QStringLiteral("Orla Nova电子课本VIP卡");
+const QColor accent(0x47, 0x78, 0xc7);
+const QColor windowBackground(0xf7, 0xf7, 0xf7);
+
+QByteArray run(const QString &program, const QStringList &arguments, int *exitCode = nullptr)
+{
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(20000);
+    if (exitCode)
+        *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return process.readAllStandardOutput();
+}
+
+QByteArray xdotool(const QStringList &arguments)
+{
+    return run(QStringLiteral("xdotool"), arguments);
+}
+
+bool near(const QColor &a, const QColor &b, int tolerance)
+{
+    return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance &&
+           qAbs(a.blue() - b.blue()) <= tolerance;
+}
+
+QColor dimmed(const QColor &c)
+{
+    const auto d = [](int v) { return qRound(v * 95 / 255.0); };
+    return QColor(d(c.red()), d(c.green()), d(c.blue()));
+}
+
+QImage screenshot()
+{
+    return QImage::fromData(run(QStringLiteral("import"), {"-window", "root", "png:-"}), "PNG")
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+void saveArtifact(const QImage &image, const QString &name)
+{
+    QDir().mkpath(QStringLiteral(E2E_ARTIFACTS));
+    image.save(QStringLiteral(E2E_ARTIFACTS) + "/" + name + ".png");
+}
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(content);
+}
+
+void copyTree(const QString &from, const QString &to)
+{
+    QDir().mkpath(to);
+    for (const QFileInfo &entry : QDir(from).entryInfoList(QDir::Files))
+        QFile::copy(entry.filePath(), to + "/" + entry.fileName());
+}
+
+// The bounding box of the rows that hold a run of at least minRun pixels of one colour.
+QRect solidBlock(const QImage &image, const QRect &area, const QColor &colour, int minRun)
+{
+    QRect block;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        int run = 0;
+        for (int x = area.left(); x <= area.right(); ++x) {
+            run = near(image.pixelColor(x, y), colour, 2) ? run + 1 : 0;
+            if (run == minRun)
+                block |= QRect(x - minRun + 1, y, minRun, 1);
+            else if (run > minRun)
+                block |= QRect(x, y, 1, 1);
+        }
+    }
+    return block;
+}
+
+struct Geometry {
+    QRect rect;
+    bool valid = false;
+};
+
+Geometry windowGeometry(const QString &window)
+{
+    const QByteArray shell = xdotool({"getwindowgeometry", "--shell", window});
+    QMap<QString, int> values;
+    for (const QByteArray &line : shell.split('\n')) {
+        const QList<QByteArray> pair = line.split('=');
+        if (pair.size() == 2)
+            values.insert(QString::fromLatin1(pair.at(0)), pair.at(1).toInt());
+    }
+    Geometry g;
+    g.valid = values.contains("WIDTH");
+    g.rect = QRect(values.value("X"), values.value("Y"), values.value("WIDTH"),
+                   values.value("HEIGHT"));
+    return g;
+}
+
+bool isMinimised(const QString &window)
+{
+    const QByteArray state = run("xprop", {"-id", window, "WM_STATE"});
+    const QByteArray visible = xdotool({"search", "--onlyvisible", "--name", mainTitle});
+    return state.contains("Iconic") || !visible.contains(window.toLatin1());
+}
+} // namespace
+
+// One run of the application in a folder of its own: executable and version.ini in bin/,
+// working directory work/ (with images/ unless told otherwise), mainqss/ beside it, a
+// settings file naming an install folder whose client script records each start.
+class AppSession
+{
+public:
+    struct Options {
+        bool images = true;
+        bool styleSheet = true;
+        QByteArray versionIni; // null: no version.ini
+        bool versionIniIsDirectory = false;
+        bool logIsPlainFile = false;
+    };
+
+    explicit AppSession(const Options &options) : options(options) {}
+
+    ~AppSession()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+        if (!readOnlyMount.isEmpty())
+            QProcess::execute("umount", {readOnlyMount});
+    }
+
+    QString root() const { return dir.path(); }
+    QString work() const { return dir.path() + "/work"; }
+    QString marker() const { return dir.path() + "/install/OrlaEntrance/ran.txt"; }
+
+    bool prepare()
+    {
+        if (!dir.isValid())
+            return false;
+        QDir().mkpath(dir.path() + "/bin");
+        QDir().mkpath(work());
+        if (!QFile::copy(QStringLiteral(VIPCARD_BINARY), dir.path() + "/bin/vipcard"))
+            return false;
+        if (options.images)
+            copyTree(QStringLiteral(LESSA_SOURCE_DIR) + "/images", work() + "/images");
+        if (options.styleSheet)
+            copyTree(QStringLiteral(LESSA_SOURCE_DIR) + "/mainqss", dir.path() + "/mainqss");
+        if (options.versionIniIsDirectory)
+            QDir().mkpath(dir.path() + "/bin/version.ini");
+        else if (!options.versionIni.isNull())
+            writeFile(dir.path() + "/bin/version.ini", options.versionIni);
+        if (options.logIsPlainFile)
+            writeFile(work() + "/log", "a plain file");
+
+        const QString client = dir.path() + "/install/OrlaEntrance/OrlaEntrance.exe";
+        writeFile(client, "#!/bin/sh\necho started >> \"$(dirname \"$0\")/ran.txt\"\n");
+        QFile::setPermissions(client, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        writeFile(dir.path() + "/xdg/Lessa/Lessa.conf",
+                  "[General]\nInstallPath=" + dir.path().toUtf8() + "/install\n");
+        return true;
+    }
+
+    // Makes the working directory read-only (a read-only bind mount, which holds for root too).
+    bool makeWorkReadOnly()
+    {
+        if (QProcess::execute("mount", {"--bind", work(), work()}) != 0)
+            return false;
+        readOnlyMount = work();
+        if (QProcess::execute("mount", {"-o", "remount,ro,bind", work()}) != 0)
+            return false;
+        QFile probe(work() + "/probe");
+        return !probe.open(QIODevice::WriteOnly);
+    }
+
+    bool start()
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("QT_QPA_PLATFORM");
+        environment.insert("XDG_CONFIG_DIRS", dir.path() + "/xdg");
+        environment.insert("XDG_CONFIG_HOME", dir.path() + "/home-config");
+        process.setProcessEnvironment(environment);
+        process.setWorkingDirectory(work());
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(dir.path() + "/bin/vipcard", QStringList{});
+        if (!process.waitForStarted(10000))
+            return false;
+        for (int i = 0; i < 200 && mainWindow.isEmpty(); ++i) {
+            const QList<QByteArray> found =
+                xdotool({"search", "--all", "--onlyvisible", "--pid", QString::number(process.processId()),
+                         "--name", mainTitle})
+                    .split('\n');
+            if (!found.first().isEmpty())
+                mainWindow = QString::fromLatin1(found.first());
+            else
+                QTest::qWait(50);
+        }
+        // Let the first frame reach the screen.
+        QTest::qWait(700);
+        return !mainWindow.isEmpty();
+    }
+
+    // Asks the window to close, as the window manager's close does, and waits for the exit.
+    bool closeCleanly()
+    {
+        for (int attempt = 0; attempt < 5 && process.state() != QProcess::NotRunning; ++attempt) {
+            int rc = 0;
+            run("wmctrl", {"-i", "-c", mainWindow}, &rc);
+            if (!process.waitForFinished(2000))
+                qWarning("close request %d (wmctrl %d) not answered: %s", attempt, rc,
+                         run("xprop", {"-id", mainWindow, "WM_STATE", "_NET_WM_PID"}).constData());
+        }
+        if (process.state() != QProcess::NotRunning)
+            return false;
+        return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    }
+
+    QStringList visibleWindows()
+    {
+        QStringList windows;
+        for (const QByteArray &id :
+             xdotool({"search", "--all", "--onlyvisible", "--pid", QString::number(process.processId()), ".*"})
+                 .split('\n')) {
+            if (!id.isEmpty())
+                windows << QString::fromLatin1(id);
+        }
+        return windows;
+    }
+
+    // The visible window of the given size, or an empty string.
+    QString windowOfSize(const QSize &size)
+    {
+        for (int i = 0; i < 100; ++i) {
+            for (const QString &window : visibleWindows()) {
+                if (windowGeometry(window).rect.size() == size && window != mainWindow)
+                    return window;
+            }
+            QTest::qWait(50);
+        }
+        return QString();
+    }
+
+    QProcess process;
+    QString mainWindow;
+
+private:
+    Options options;
+    QTemporaryDir dir;
+    QString readOnlyMount;
+};
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void showsFramelessWindowWithItsContent();
+    void dragsByTheHeader();
+    void leftPressOnMinimiseButtonDoesNotDrag();
+    void openClientStartsClientAndMinimises();
+    void guideDimsWindowScrollsAndClosesByButton();
+    void guideClosesByEscape();
+    void writesLogWithNeedLog();
+    void survivesBadSetups_data();
+    void survivesBadSetups();
+
+private:
+    // Where the card's "打开客户端" block is on screen, found by its solid accent colour.
+    QRect openClientBlock(const QImage &shot, const QRect &window);
+    QPoint guideLink(const QImage &shot, const QRect &block);
+    QPoint darkCentroid(const QImage &shot, const QRect &area, int *count = nullptr);
+};
+
+void TestEndToEnd::initTestCase()
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        QSKIP("needs an X server (run through run-under-x.sh)");
+    QVERIFY(!screenshot().isNull());
+}
+
+QRect TestEndToEnd::openClientBlock(const QImage &shot, const QRect &window)
+{
+    return solidBlock(shot, window, accent, 200);
+}
+
+QPoint TestEndToEnd::guideLink(const QImage &shot, const QRect &block)
+{
+    // The link is the only accent-coloured text between the prompt and the block.
+    const QRect area(block.left(), block.top() - 120, block.width(), 80);
+    QPoint sum;
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QColor c = shot.pixelColor(x, y);
+            if (c.blue() - c.red() > 60) {
+                sum += QPoint(x, y);
+                ++count;
+            }
+        }
+    }
+    return count ? sum / count : QPoint();
+}
+
+QPoint TestEndToEnd::darkCentroid(const QImage &shot, const QRect &area, int *count)
+{
+    QPoint sum;
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            if (shot.pixelColor(x, y).value() < 0x70) {
+                sum += QPoint(x, y);
+                ++n;
+            }
+        }
+    }
+    if (count)
+        *count = n;
+    return n ? sum / n : QPoint();
+}
+
+void TestEndToEnd::showsFramelessWindowWithItsContent()
+{
+    AppSession app({});
+    QVERIFY(app.prepare());
+    QVERIFY(app.start());
+    const QRect window = windowGeometry(app.mainWindow).rect;
+    QCOMPARE(window.size(), QSize(936, 760));
+    // No frame: the window manager added no decoration around it.
+    const QByteArray extents = run("xprop", {"-id", app.mainWindow, "_NET_FRAME_EXTENTS"});
+    QVERIFY2(!extents.contains("=") || extents.contains("0, 0, 0, 0"), extents.constData());
+
+    const QImage shot = screenshot();
+    saveArtifact(shot.copy(window), "mainwindow");
+    QVERIFY(near(shot.pixelColor(window.topLeft() + QPoint(40, 300)), windowBackground, 2));
+    QVERIFY(near(shot.pixelColor(window.topLeft() + QPoint(900, 700)), windowBackground, 2));
+
+    const QRect block = openClientBlock(shot, window);
+    QVERIFY2(block.width() >= 250 && block.height() >= 30,
+             qPrintable(QStringLiteral("%1x%2").arg(block.width()).arg(block.height())));
+    // White text ("打开客户端") inside the blue block.
+    int white = 0;
+    for (int x = block.left(); x <= block.right(); ++x)
+        white += shot.pixelColor(x, block.center().y()).lightness() > 230;
+    QVERIFY(white > 10);
+    // The card's grey, the title and the heading's blue ink.
+    QVERIFY(near(shot.pixelColor(block.left() + 5, block.top() - 20), QColor(0xf4, 0xf4, 0xf4), 2));
+    int titleInk = 0;
+    darkCentroid(shot, QRect(window.left() + 40, window.top() + 5, 200, 40), &titleInk);
+    QVERIFY(titleInk > 50);
+    QVERIFY(!solidBlock(shot, QRect(window.left(), window.top() + 80, 936, 80), accent, 3).isEmpty());
+    QVERIFY(!guideLink(shot, block).isNull());
+    QVERIFY(app.closeCleanly());
+}
+
+void TestEndToEnd::dragsByTheHeader()
+{
+    AppSession app({});
+    QVERIFY(app.prepare());
+    QVERIFY(app.start());
+    const QRect before = windowGeometry(app.mainWindow).rect;
+    const QPoint grab = before.topLeft() + QPoint(200, 130);
+    xdotool({"mousemove", QString::number(grab.x()), QString::number(grab.y())});
+    xdotool({"mousedown", "1"});
+    for (int step = 1; step <= 5; ++step) {
+        xdotool({"mousemove", QString::number(grab.x() - 20 * step),
+                 QString::number(grab.y() + 12 * step)});
+        QTest::qWait(30);
+    }
+    xdotool({"mouseup", "1"});
+    QTest::qWait(300);
+    QCOMPARE(windowGeometry(app.mainWindow).rect.topLeft(), before.topLeft() + QPoint(-100, 60));
+    QVERIFY(app.closeCleanly());
+}
+
+void TestEndToEnd::leftPressOnMinimiseButtonDoesNotDrag()
+{
+    AppSession app({});
+    QVERIFY(app.prepare());
+    QVERIFY(app.start());
+    const QRect window = windowGeometry(app.mainWindow).rect;
+    const QImage shot = screenshot();
+    // The minimise bar is the left one of the two dark marks at the right of the title row.
+    const QRect buttons(window.right() - 90, window.top(), 90, 50);
+    int count = 0;
+    const QPoint mini = darkCentroid(shot, QRect(buttons.left(), buttons.top(), 55, 50), &count);
+    QVERIFY(count > 5);
+    xdotool({"mousemove", QString::number(mini.x()), QString::number(mini.y())});
+    xdotool({"mousedown", "1"});
+    for (int step = 1; step <= 4; ++step) {
+        xdotool({"mousemove", QString::number(mini.x() - 40 * step),
+                 QString::number(mini.y() + 30 * step)});
+        QTest::qWait(30);
+    }
+    xdotool({"mouseup", "1"});
+    QTest::qWait(300);
+    QCOMPARE(windowGeometry(app.mainWindow).rect.topLeft(), window.topLeft());
+    QVERIFY(!isMinimised(app.mainWindow));
+    QVERIFY(app.closeCleanly());
+}
+
+void TestEndToEnd::openClientStartsClientAndMinimises()
+{
+    AppSession app({});
+    QVERIFY(app.prepare());
+    QVERIFY(app.start());
+    const QRect window = windowGeometry(app.mainWindow).rect;
+    const QRect block = openClientBlock(screenshot(), window);
+    QVERIFY(!block.isEmpty());
+    xdotool({"mousemove", QString::number(block.center().x()), QString::number(block.center().y())});
+    xdotool({"click", "1"});
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(app.marker()), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(isMinimised(app.mainWindow), 5000);
+    QTest::qWait(500);
+    QFile marker(app.marker());
+    QVERIFY(marker.open(QIODevice::ReadOnly));
+    QCOMPARE(marker.readAll(), QByteArray("started\n"));
+    QVERIFY(app.closeCleanly());
+}
+
+void TestEndToEnd::guideDimsWindowScrollsAndClosesByButton()
+{
+    AppSession app({});
+    QVERIFY(app.prepare());
+    QVERIFY(app.start());
+    const QRect window = windowGeometry(app.mainWindow).rect;
+    const QImage plain = screenshot();
+    const QPoint link = guideLink(plain, openClientBlock(plain, window));
+    QVERIFY(!link.isNull());
+
+    xdotool({"mousemove", QString::number(link.x()), QString::number(link.y())});
+    xdotool({"click", "1"});
+    const QString guideWindow = app.windowOfSize(QSize(560, 544));
+    QVERIFY(!guideWindow.isEmpty());
+    QTest::qWait(700);
+    const QRect guide = windowGeometry(guideWindow).rect;
+    QVERIFY(window.contains(guide));
+    const QImage dim = screenshot();
+    saveArtifact(dim.copy(window), "guide");
+
+    // Outside the guide the main window shows through black at alpha 160.
+    int checked = 0;
+    for (int y = window.top() + 5; y < window.bottom(); y += 37) {
+        for (int x = window.left() + 5; x < window.right(); x += 41) {
+            if (guide.adjusted(-2, -2, 2, 2).contains(x, y))
+                continue;
+            const QColor expected = dimmed(plain.pixelColor(x, y));
+            QVERIFY2(near(dim.pixelColor(x, y), expected, 4),
+                     qPrintable(QStringLiteral("(%1,%2) %3 expected %4")
+                                    .arg(x - window.left())
+                                    .arg(y - window.top())
+                                    .arg(dim.pixelColor(x, y).name(), expected.name())));
+            ++checked;
+        }
+    }
+    QVERIFY(checked > 100);
+
+    // The wheel scrolls the steps; the title and the close button stay.
+    const QRect header(guide.left(), guide.top(), guide.width(), 100);
+    const QRect steps(guide.left() + 20, guide.top() + 130, guide.width() - 40, 380);
+    xdotool({"mousemove", QString::number(guide.center().x()), QString::number(guide.top() + 300)});
+    for (int i = 0; i < 4; ++i)
+        xdotool({"click", "5"});
+    QTest::qWait(500);
+    const QImage scrolled = screenshot();
+    QCOMPARE(scrolled.copy(header), dim.copy(header));
+    QVERIFY(scrolled.copy(steps) != dim.copy(steps));
+
+    // The close cross in the guide's top-right corner.
+    int ink = 0;
+    const QPoint cross =
+        darkCentroid(scrolled, QRect(guide.right() - 60, guide.top(), 60, 60), &ink);
+    QVERIFY(ink > 5);
+    xdotool({"mousemove", QString::number(cross.x()), QString::number(cross.y())});
+    xdotool({"click", "1"});
+    QTRY_VERIFY_WITH_TIMEOUT(!app.visibleWindows().contains(guideWindow), 5000);
+    QTest::qWait(700);
+    const QImage after = screenshot();
+    for (int y = window.top() + 5; y < window.bottom(); y += 53) {
+        for (int x = window.left() + 5; x < window.right(); x += 59)
+            QVERIFY(near(after.pixelColor(x, y), plain.pixelColor(x, y), 3));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(app.visibleWindows(), QStringList{app.mainWindow}, 5000);
+    QVERIFY(app.closeCleanly());
+}
+
+void TestEndToEnd::guideClosesByEscape()
+{
+    AppSession app({});
+    QVERIFY(app.prepare());
+    QVERIFY(app.start());
+    const QRect window = windowGeometry(app.mainWindow).rect;
+    const QImage plain = screenshot();
+    const QPoint link = guideLink(plain, openClientBlock(plain, window));
+    xdotool({"mousemove", QString::number(link.x()), QString::number(link.y())});
+    xdotool({"click", "1"});
+    const QString guideWindow = app.windowOfSize(QSize(560, 544));
+    QVERIFY(!guideWindow.isEmpty());
+    QTest::qWait(500);
+    const QPoint corner = window.topLeft() + QPoint(20, 300);
+    QVERIFY(near(screenshot().pixelColor(corner), dimmed(plain.pixelColor(corner)), 4));
+
+    xdotool({"windowactivate", "--sync", guideWindow});
+    xdotool({"key", "Escape"});
+    QTRY_VERIFY_WITH_TIMEOUT(!app.visibleWindows().contains(guideWindow), 5000);
+    QTest::qWait(500);
+    QVERIFY(near(screenshot().pixelColor(corner), plain.pixelColor(corner), 3));
+    QTRY_COMPARE_WITH_TIMEOUT(app.visibleWindows(), QStringList{app.mainWindow}, 5000);
+    QVERIFY(app.closeCleanly());
+}
+
+void TestEndToEnd::writesLogWithNeedLog()
+{
+    AppSession::Options options;
+    options.versionIni = "[General]\nNeedLog=1\ncloudHost=http://127.0.0.1:9/\n";
+    AppSession app(options);
+    QVERIFY(app.prepare());
+    QVERIFY(app.start());
+    QVERIFY(app.closeCleanly());
+
+    const QStringList files = QDir(app.work() + "/log").entryList({"log_*.txt"}, QDir::Files);
+    QVERIFY(!files.isEmpty());
+    QVERIFY(QRegularExpression("^log_\\d\\d-\\d\\d_\\d{4}\\.txt$").match(files.first()).hasMatch());
+    QByteArray content;
+    for (const QString &name : files) {
+        QFile file(app.work() + "/log/" + name);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        content += file.readAll();
+    }
+    QVERIFY(content.endsWith("\r\n"));
+    const QRegularExpression line(
+        "^\\d\\d:\\d\\d:\\d\\d \\d{3} (Debug:|Warning:|Critical:|) .* \\(\\S* \\d+\\)\r$");
+    for (const QByteArray &text : content.split('\n')) {
+        if (!text.isEmpty())
+            QVERIFY2(line.match(QString::fromUtf8(text)).hasMatch(), text.constData());
+    }
+    const QByteArray installLine =
+        " Debug: \"" + app.root().toUtf8() + "/install\\\\\" ( 0)\r\n";
+    QVERIFY2(content.contains(installLine), content.constData());
+    QVERIFY(content.contains(" Debug: \"http://127.0.0.1:9/\" ( 0)\r\n"));
+}
+
+void TestEndToEnd::survivesBadSetups_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::newRow("no images") << "no-images";
+    QTest::newRow("no style sheet") << "no-qss";
+    QTest::newRow("no version.ini") << "no-ini";
+    QTest::newRow("unreadable version.ini") << "ini-directory";
+    QTest::newRow("random bytes version.ini") << "ini-random";
+    QTest::newRow("huge version.ini") << "ini-huge";
+    QTest::newRow("NeedLog=abc") << "needlog-abc";
+    QTest::newRow("read-only working directory") << "read-only";
+    QTest::newRow("plain file named log") << "log-file";
+}
+
+void TestEndToEnd::survivesBadSetups()
+{
+    QFETCH(QString, setup);
+    AppSession::Options options;
+    std::mt19937 random(20261207);
+    if (setup == "no-images") {
+        options.images = false;
+    } else if (setup == "no-qss") {
+        options.styleSheet = false;
+    } else if (setup == "ini-directory") {
+        options.versionIniIsDirectory = true;
+    } else if (setup == "ini-random" || setup == "ini-huge") {
+        QByteArray bytes(setup == "ini-huge" ? 6 * 1024 * 1024 : 4096, Qt::Uninitialized);
+        for (char &byte : bytes)
+            byte = char(random());
+        options.versionIni = bytes;
+    } else if (setup == "needlog-abc") {
+        options.versionIni = "NeedLog=abc\n";
+    } else if (setup == "read-only" || setup == "log-file") {
+        options.versionIni = "NeedLog=1\n";
+        options.logIsPlainFile = setup == "log-file";
+    }
+    AppSession app(options);
+    QVERIFY(app.prepare());
+    if (setup == "read-only" && !app.makeWorkReadOnly())
+        QSKIP("cannot make a read-only working directory here");
+    QVERIFY(app.start());
+    QCOMPARE(windowGeometry(app.mainWindow).rect.size(), QSize(936, 760));
+    QVERIFY(app.closeCleanly());
+
+    if (setup == "needlog-abc")
+        QVERIFY(!QFile::exists(app.work() + "/log"));
+    if (setup == "log-file") {
+        QVERIFY(!QDir(app.work()).entryList({"log_*.txt"}, QDir::Files).isEmpty());
+        QFile log(app.work() + "/log");
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QCOMPARE(log.readAll(), QByteArray("a plain file"));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestEndToEnd)
+#include "TestEndToEnd.moc"
