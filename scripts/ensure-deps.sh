@@ -2,7 +2,8 @@
 # shellcheck shell=bash
 
 LESSA_PACKAGES=(cmake ninja-build g++ qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
-    fonts-wqy-microhei fontconfig xvfb xauth x11-utils xdotool xcompmgr fluxbox wmctrl imagemagick)
+    fonts-wqy-microhei fontconfig xvfb xauth x11-utils xdotool xcompmgr fluxbox wmctrl imagemagick
+    clang libclang-rt-14-dev)
 
 lessa_ensure_deps() {
     local missing=()

@@ -73,7 +73,7 @@ void TestStartup::needLogSwitch_data()
     QTest::newRow("abc") << QByteArray("NeedLog=abc\n") << false;
     QTest::newRow("missing key") << QByteArray("cloudHost=http://x/\n") << false;
     QTest::newRow("in another group") << QByteArray("[Other]\nNeedLog=1\n") << false;
-    QTest::newRow("random bytes") << QByteArray("\x01\xff\xfe=\x80\n[\n=\n", 12) << false;
+    QTest::newRow("random bytes") << QByteArray("\x01\xff\xfe=\x80\n[\n=\n") << false;
 }
 
 void TestStartup::needLogSwitch()
