@@ -6,8 +6,11 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QtTest>
+
+#include <atomic>
+#include <thread>
+#include <vector>
 
 #include <unistd.h>
 
@@ -60,9 +63,11 @@ private slots:
     void losesLineQuietlyWhenNothingIsWritable();
     void reentryFromInsideTheHandlerDoesNotDeadlock();
     void keepsLinesWholeAcrossThreads();
+    void keepsLinesWholeWhileTheDirectoryIsRemoved();
     void writesFatalLineBeforeAbort();
 
 private:
+    static void logFromThreads(int threadCount, int perThread);
     QString logFile(const QString &name) const { return work->path() + "/log/" + name; }
     void setConfiguredLogPath(const QString &path);
 
@@ -238,21 +243,7 @@ void TestLogMessageHandler::keepsLinesWholeAcrossThreads()
 {
     constexpr int threadCount = 8;
     constexpr int perThread = 5000;
-    QList<QThread *> threads;
-    for (int t = 0; t < threadCount; ++t) {
-        threads << QThread::create([t] {
-            for (int i = 0; i < perThread; ++i)
-                logWithoutContext(QtDebugMsg,
-                                  qPrintable(QStringLiteral("thread %1 message %2 ").arg(t).arg(i) +
-                                             QString(40, QLatin1Char('x'))));
-        });
-    }
-    for (QThread *thread : threads)
-        thread->start();
-    for (QThread *thread : threads) {
-        QVERIFY(thread->wait(240000));
-        delete thread;
-    }
+    logFromThreads(threadCount, perThread);
 
     const QList<QByteArray> lines = readFile(logFile("log_08-30_0905.txt")).split('\n');
     QCOMPARE(lines.size(), threadCount * perThread + 1);
@@ -267,6 +258,72 @@ void TestLogMessageHandler::keepsLinesWholeAcrossThreads()
         // Each thread's lines arrive in its own order.
         QCOMPARE(match.captured(2).toInt(), next[thread]++);
     }
+}
+
+void TestLogMessageHandler::logFromThreads(int threadCount, int perThread)
+{
+    std::vector<std::thread> threads;
+    for (int t = 0; t < threadCount; ++t) {
+        threads.emplace_back([t, perThread] {
+            const QString padding(40, QLatin1Char('x'));
+            for (int i = 0; i < perThread; ++i)
+                logWithoutContext(
+                    QtDebugMsg,
+                    qPrintable(QStringLiteral("thread %1 message %2 ").arg(t).arg(i) + padding));
+        });
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+}
+
+void TestLogMessageHandler::keepsLinesWholeWhileTheDirectoryIsRemoved()
+{
+    constexpr int threadCount = 8;
+    constexpr int perThread = 20000;
+    std::atomic<bool> writing{true};
+    std::atomic<int> removals{0};
+    const QString directory = work->path() + "/log";
+    // Lines written to a file whose directory is then removed go with it; the rest must be
+    // whole, in per-thread order, in the log directory or the working-directory fallback.
+    std::thread remover([&] {
+        while (writing.load()) {
+            if (QDir(directory).exists() && QDir(directory).removeRecursively())
+                ++removals;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    logFromThreads(threadCount, perThread);
+    writing = false;
+    remover.join();
+    QVERIFY(removals.load() > 0);
+
+    const QRegularExpression whole(
+        QStringLiteral("^09:05:03 007 Debug: thread (\\d) message (\\d+) x{40} \\( 0\\)\r$"));
+    int kept = 0;
+    for (const QString &path :
+         {logFile("log_08-30_0905.txt"), work->path() + "/log_08-30_0905.txt"}) {
+        const QByteArray content = readFile(path);
+        QVERIFY(content.isEmpty() || content.endsWith("\r\n"));
+        QList<QByteArray> lines = content.split('\n');
+        lines.removeLast();
+        QVector<int> last(threadCount, -1);
+        for (const QByteArray &line : lines) {
+            const QRegularExpressionMatch match = whole.match(QString::fromLatin1(line));
+            QVERIFY2(match.hasMatch(), line.constData());
+            const int thread = match.captured(1).toInt();
+            const int index = match.captured(2).toInt();
+            QVERIFY(index > last[thread]);
+            last[thread] = index;
+        }
+        kept += lines.size();
+    }
+    QVERIFY(kept > 0);
+    QVERIFY(kept <= threadCount * perThread);
+
+    // Once the removals stop, the next line re-creates the directory and lands in it.
+    QDir(directory).removeRecursively();
+    logWithoutContext(QtDebugMsg, "after the storm");
+    QVERIFY(readFile(logFile("log_08-30_0905.txt")).endsWith("Debug: after the storm ( 0)\r\n"));
 }
 
 void TestLogMessageHandler::writesFatalLineBeforeAbort()

@@ -60,6 +60,8 @@ private slots:
     void carriesBasePathAndDecodedApiPath();
     void reportsTwoOutstandingRequestsToOnePath();
     void survivesNestedEventLoopInReceiver();
+    void answersEachOfManyOutstandingRequestsOnce();
+    void thousandRequestsLeaveNoObjectsBehind();
     void readsHostFromVersionIni();
     void fallsBackToDefaultHost();
 
@@ -353,6 +355,84 @@ void TestTzCloud::reportsTwoOutstandingRequestsToOnePath()
     QCOMPARE(finished.at(0).at(0).toString(), QStringLiteral("same"));
     QCOMPARE(finished.at(1).at(0).toString(), QStringLiteral("same"));
     QCOMPARE(server->requests.size(), 2);
+}
+
+void TestTzCloud::answersEachOfManyOutstandingRequestsOnce()
+{
+    constexpr int requestCount = 200;
+    // Slow answers, resets, bytes that are not HTTP, and a 200 whose body is not JSON.
+    QList<LoopbackHttpServer::Response> kinds;
+    kinds << LoopbackHttpServer::reply(200, R"({"ok":1})");
+    kinds.last().delayMs = 40;
+    kinds << LoopbackHttpServer::Response();
+    kinds.last().resetImmediately = true;
+    kinds << LoopbackHttpServer::Response();
+    static const char notHttp[] = "\x16\x03\x01 not http at all\r\n\r\n\xff\xfe";
+    kinds.last().raw = QByteArray(notHttp, sizeof notHttp - 1);
+    kinds.last().dropMidway = true;
+    kinds << LoopbackHttpServer::reply(200, "{\"truncated\": [1, 2");
+    for (int i = 0; i < requestCount; ++i)
+        server->script("/stress/" + QByteArray::number(i), kinds.at(i % kinds.size()));
+
+    TzCloud cloud(server->baseUrl(), nullptr);
+    QHash<QString, int> outcomes;
+    QStringList succeeded;
+    connect(&cloud, &TzCloud::sigHttpRequestFinish, this,
+            [&](const QString &path, const QJsonObject &object) {
+                ++outcomes[path];
+                if (object.value("ok").toInt() == 1)
+                    succeeded << path;
+            });
+    connect(&cloud, &TzCloud::sigHttpRequestError, this,
+            [&](const QString &path, int) { ++outcomes[path]; });
+    for (int i = 0; i < requestCount; ++i)
+        cloud.postRequest({{"i", QString::number(i)}}, "stress/" + QString::number(i));
+
+    int total = 0;
+    for (int waited = 0; total < requestCount && waited < 600; ++waited) {
+        QTest::qWait(100);
+        total = 0;
+        for (int count : outcomes)
+            total += count;
+    }
+    QTest::qWait(200);
+    QCOMPARE(outcomes.size(), requestCount);
+    for (auto it = outcomes.cbegin(); it != outcomes.cend(); ++it)
+        QVERIFY2(it.value() == 1, qPrintable(it.key()));
+    // Only the well-formed answers can succeed. Qt fails every request still queued for the
+    // host when a connection errors, so how many of them do depends on the interleaving.
+    for (const QString &path : succeeded)
+        QCOMPARE(path.section('/', 1).toInt() % kinds.size(), 0);
+}
+
+void TestTzCloud::thousandRequestsLeaveNoObjectsBehind()
+{
+    TzCloud cloud(server->baseUrl(), nullptr);
+    int answered = 0;
+    connect(&cloud, &TzCloud::sigHttpRequestFinish, this, [&answered] { ++answered; });
+    connect(&cloud, &TzCloud::sigHttpRequestError, this, [&answered] { ++answered; });
+    const auto liveObjects = [&cloud] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return cloud.findChildren<QObject *>().size();
+    };
+    // Batches of 50 outstanding at a time, as a busy client would have.
+    const auto runBatch = [&] {
+        const int target = answered + 50;
+        for (int i = 0; i < 50; ++i)
+            cloud.postRequest({{"i", QString::number(i)}}, "batch");
+        for (int waited = 0; answered < target && waited < 300; ++waited)
+            QTest::qWait(20);
+        return answered == target;
+    };
+    QVERIFY(runBatch());
+    QTest::qWait(50);
+    const int afterFirst = liveObjects();
+    for (int batch = 1; batch < 20; ++batch)
+        QVERIFY(runBatch());
+    QTest::qWait(50);
+    QCOMPARE(answered, 1000);
+    QCOMPARE(server->requests.size(), 1000);
+    QCOMPARE(liveObjects(), afterFirst);
 }
 
 void TestTzCloud::survivesNestedEventLoopInReceiver()
