@@ -1,14 +1,22 @@
 #include "LogMessageHandler.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QGlobalStatic>
 #include <QMutex>
 #include <QSettings>
-#include <QTextStream>
 
 #include <atomic>
 #include <cstdio>
+
+#ifndef Q_OS_WIN
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+#endif
 
 namespace
 {
@@ -21,59 +29,213 @@ std::atomic<LogClock> logClock{nullptr};
 // non-recursive mutex it already holds.
 thread_local bool handlerActive = false;
 
-QDateTime now()
-{
-    const LogClock clock = logClock.load();
-    return clock ? clock() : QDateTime::currentDateTime();
-}
-
-QString levelLabel(QtMsgType type)
+const char *levelLabel(QtMsgType type)
 {
     switch (type) {
     case QtDebugMsg:
-        return QStringLiteral("Debug:");
+        return "Debug:";
     case QtWarningMsg:
-        return QStringLiteral("Warning:");
+        return "Warning:";
     case QtCriticalMsg:
-        return QStringLiteral("Critical:");
+        return "Critical:";
     case QtFatalMsg:
-        return QStringLiteral("Fatal:");
+        return "Fatal:";
     default:
-        return QString();
+        return "";
     }
 }
 
-QString logDirectory()
+// What identifies one version of the settings file: QSettings replaces the file on every
+// save, so a change shows in the inode, the modification time or the size.
+struct FileStamp {
+    bool exists = false;
+    qint64 device = 0, inode = 0, size = 0, modifiedNs = 0, changedNs = 0;
+    bool operator==(const FileStamp &other) const
+    {
+        return exists == other.exists && device == other.device && inode == other.inode &&
+               size == other.size && modifiedNs == other.modifiedNs && changedNs == other.changedNs;
+    }
+};
+
+// Everything the handler remembers between messages; only touched under logMutex.
+struct LogState {
+    QString organization, application;
+    QByteArray settingsFile;
+    bool stampKnown = false;
+    FileStamp stamp;
+    bool pathConfigured = false;
+    QString configuredPath;
+    qint64 minute = -1;
+    QString fileName;
+    qint64 zoneCheckedMinute = -1;
+};
+
+struct LocalTime {
+    int year, month, day, hour, minute, second, msec;
+};
+
+LogState &logState()
 {
-    QSettings settings;
-    settings.setIniCodec("UTF-8");
-    settings.beginGroup(QStringLiteral("Log"));
-    const QString path =
-        settings.value(QStringLiteral("Path"), QDir::currentPath() + QStringLiteral("/log"))
-            .toString();
-    settings.endGroup();
-    return path;
+    // Never destroyed: a message may still arrive while static objects are torn down.
+    static LogState *const state = new LogState;
+    return *state;
 }
 
-void writeLine(const QString &line)
+// The wall clock in local time. Qt re-reads the time zone on every conversion, three times
+// a line; the system clock path below re-reads it once a minute instead.
+LocalTime localNow(LogState &state)
 {
-    const QString directory = logDirectory();
+    const LogClock clock = logClock.load();
+#ifndef Q_OS_WIN
+    if (!clock) {
+        timespec now;
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        if (now.tv_sec / 60 != state.zoneCheckedMinute) {
+            state.zoneCheckedMinute = now.tv_sec / 60;
+            ::tzset();
+        }
+        tm parts;
+        if (::localtime_r(&now.tv_sec, &parts)) {
+            return {parts.tm_year + 1900,
+                    parts.tm_mon + 1,
+                    parts.tm_mday,
+                    parts.tm_hour,
+                    parts.tm_min,
+                    parts.tm_sec,
+                    int(now.tv_nsec / 1000000)};
+        }
+    }
+#endif
+    const QDateTime now = clock ? clock() : QDateTime::currentDateTime();
+    const QDate date = now.date();
+    const QTime time = now.time();
+    return {date.year(),   date.month(),  date.day(), time.hour(),
+            time.minute(), time.second(), time.msec()};
+}
+
+FileStamp stampOf(const QByteArray &path)
+{
+    FileStamp stamp;
+#ifndef Q_OS_WIN
+    struct stat info;
+    if (::stat(path.constData(), &info) == 0) {
+        stamp.exists = true;
+        stamp.device = qint64(info.st_dev);
+        stamp.inode = qint64(info.st_ino);
+        stamp.size = qint64(info.st_size);
+        stamp.modifiedNs = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+        stamp.changedNs = qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+    }
+#else
+    Q_UNUSED(path);
+#endif
+    return stamp;
+}
+
+// Log/Path is read again only when the settings file has changed since the last message
+// (on Windows the settings live in the registry, which has no such stamp: read every time).
+QString logDirectory(LogState &state)
+{
+    const QString organization = QCoreApplication::organizationName();
+    const QString application = QCoreApplication::applicationName();
+    bool reread = true;
+    if (organization == state.organization && application == state.application &&
+        !state.settingsFile.isEmpty()) {
+#ifndef Q_OS_WIN
+        const FileStamp stamp = stampOf(state.settingsFile);
+        reread = !state.stampKnown || !(stamp == state.stamp);
+#endif
+    }
+    if (reread) {
+        // Stamp first: a save racing with the read below then shows at the next message.
+        QSettings settings;
+        state.organization = organization;
+        state.application = application;
+        state.settingsFile = QFile::encodeName(settings.fileName());
+        state.stamp = stampOf(state.settingsFile);
+        state.stampKnown = true;
+        settings.setIniCodec("UTF-8");
+        const QVariant path = settings.value(QStringLiteral("Log/Path"));
+        state.pathConfigured = path.isValid();
+        state.configuredPath = path.toString();
+    }
+    return state.pathConfigured ? state.configuredPath
+                                : QDir::currentPath() + QStringLiteral("/log");
+}
+
+void appendTwoDigits(QString &text, int value)
+{
+    text += QLatin1Char(char('0' + value / 10 % 10));
+    text += QLatin1Char(char('0' + value % 10));
+}
+
+const QString &fileNameFor(LogState &state, const LocalTime &time)
+{
+    const qint64 minute = ((qint64(time.year) * 13 + time.month) * 32 + time.day) * 1440 +
+                          time.hour * 60 + time.minute;
+    if (minute != state.minute) {
+        state.minute = minute;
+        state.fileName = QStringLiteral("log_");
+        appendTwoDigits(state.fileName, time.month);
+        state.fileName += QLatin1Char('-');
+        appendTwoDigits(state.fileName, time.day);
+        state.fileName += QLatin1Char('_');
+        appendTwoDigits(state.fileName, time.hour);
+        appendTwoDigits(state.fileName, time.minute);
+        state.fileName += QStringLiteral(".txt");
+    }
+    return state.fileName;
+}
+
+// One open, write and close: the line is in the closed file when this returns.
+bool appendToFile(const QString &path, const QByteArray &bytes)
+{
+#ifndef Q_OS_WIN
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return false;
+    const char *data = bytes.constData();
+    qint64 left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, size_t(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            break;
+        data += written;
+        left -= written;
+    }
+    ::close(fd);
+    return true;
+#else
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    file.write(bytes);
+    file.close();
+    return true;
+#endif
+}
+
+void writeLine(LogState &state, const LocalTime &time, const QString &line)
+{
+    const QString directory = logDirectory(state);
+    const QString &fileName = fileNameFor(state, time);
+    // Text in the locale's encoding, as a QTextStream on the file would write it.
+    const QByteArray bytes = line.toLocal8Bit();
+
+    // The common case costs one open; a missing directory is made again, and a place where
+    // none can be made falls back to the bare name in the working directory.
+    // An unwritable place loses the line and nothing else: nothing here reports failure.
+    if (appendToFile(directory + QLatin1Char('/') + fileName, bytes))
+        return;
     if (!QDir(directory).exists())
         QDir().mkpath(directory);
-
-    const QString fileName =
-        QStringLiteral("log_") + now().toString(QStringLiteral("MM-dd_hhmm")) + ".txt";
-    const QString filePath =
-        QDir(directory).exists() ? directory + QLatin1Char('/') + fileName : fileName;
-
-    // An unwritable place loses the line and nothing else: nothing here reports failure.
-    QFile file(filePath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return;
-    QTextStream stream(&file);
-    stream << line << "\r\n";
-    stream.flush();
-    file.close();
+    if (QDir(directory).exists())
+        appendToFile(directory + QLatin1Char('/') + fileName, bytes);
+    else
+        appendToFile(fileName, bytes);
 }
 } // namespace
 
@@ -95,13 +257,30 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
     if (mutex)
         mutex->lock();
 
-    const QString contextText = QStringLiteral("(%1 %2)").arg(
-        QString::fromUtf8(context.file ? context.file : ""), QString::number(context.line));
-    const QString time = now().toString(QStringLiteral("hh:mm:ss zzz"));
-    // The multi-argument arg() substitutes once, so a "%1" inside msg stays as it is.
-    const QString line =
-        QStringLiteral("%1 %2 %3 %4").arg(time, levelLabel(type), msg, contextText);
-    writeLine(line);
+    LogState &state = logState();
+    const LocalTime time = localNow(state);
+    // "hh:mm:ss zzz LEVEL msg (file line)"; msg goes in as it is, "%1" and all.
+    QString line;
+    line.reserve(msg.size() + 64);
+    appendTwoDigits(line, time.hour);
+    line += QLatin1Char(':');
+    appendTwoDigits(line, time.minute);
+    line += QLatin1Char(':');
+    appendTwoDigits(line, time.second);
+    line += QLatin1Char(' ');
+    line += QLatin1Char(char('0' + time.msec / 100));
+    appendTwoDigits(line, time.msec);
+    line += QLatin1Char(' ');
+    line += QLatin1String(levelLabel(type));
+    line += QLatin1Char(' ');
+    line += msg;
+    line += QLatin1String(" (");
+    if (context.file)
+        line += QString::fromUtf8(context.file);
+    line += QLatin1Char(' ');
+    line += QString::number(context.line);
+    line += QLatin1String(")\r\n");
+    writeLine(state, time, line);
 
     if (mutex)
         mutex->unlock();
