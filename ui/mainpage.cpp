@@ -311,10 +311,12 @@ void mainpage::openUrl(QString link)
 
 void mainpage::showbackground()
 {
-    auto *overlay = new TzBackGroundWnd(this);
-    g_backGroundWnd = overlay;
-    overlay->move(QPoint(x(), y()));
-    overlay->show();
+    // One overlay per window, kept hidden between openings: a new translucent top-level
+    // window would cost the platform window and its visual again every time.
+    if (!g_backGroundWnd || g_backGroundWnd->parentWidget() != this)
+        g_backGroundWnd = new TzBackGroundWnd(this);
+    g_backGroundWnd->move(QPoint(x(), y()));
+    g_backGroundWnd->show();
 }
 
 void mainpage::slotdialogclose()
@@ -322,6 +324,4 @@ void mainpage::slotdialogclose()
     if (!g_backGroundWnd || g_backGroundWnd->isHidden())
         return;
     g_backGroundWnd->hide();
-    // Nothing shows a hidden overlay again; the guarded pointer clears itself.
-    g_backGroundWnd->deleteLater();
 }
