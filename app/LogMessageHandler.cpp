@@ -169,6 +169,12 @@ void appendTwoDigits(QString &text, int value)
     text += QLatin1Char(char('0' + value % 10));
 }
 
+void appendTwoDigits(QByteArray &text, int value)
+{
+    text += char('0' + value / 10 % 10);
+    text += char('0' + value % 10);
+}
+
 const QString &fileNameFor(LogState &state, const LocalTime &time)
 {
     const qint64 minute = ((qint64(time.year) * 13 + time.month) * 32 + time.day) * 1440 +
@@ -218,16 +224,11 @@ bool appendToFile(const QString &path, const QByteArray &bytes)
 #endif
 }
 
-void writeLine(LogState &state, const LocalTime &time, const QString &line)
+// The common case costs one open; a missing directory is made again, and a place where
+// none can be made falls back to the bare name in the working directory.
+// An unwritable place loses the line and nothing else: nothing here reports failure.
+void writeLine(const QString &directory, const QString &fileName, const QByteArray &bytes)
 {
-    const QString directory = logDirectory(state);
-    const QString &fileName = fileNameFor(state, time);
-    // Text in the locale's encoding, as a QTextStream on the file would write it.
-    const QByteArray bytes = line.toLocal8Bit();
-
-    // The common case costs one open; a missing directory is made again, and a place where
-    // none can be made falls back to the bare name in the working directory.
-    // An unwritable place loses the line and nothing else: nothing here reports failure.
     if (appendToFile(directory + QLatin1Char('/') + fileName, bytes))
         return;
     if (!QDir(directory).exists())
@@ -252,37 +253,55 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
     }
     handlerActive = true;
 
+    // Everything but the time is formatted before taking the lock, so that threads only
+    // queue for the clock and the file. Text is in the locale's encoding, as a QTextStream
+    // on the file would write it; msg goes in as it is, "%1" and all.
+    QString tail;
+    tail.reserve(msg.size() + 64);
+    tail += QLatin1Char(' ');
+    tail += QLatin1String(levelLabel(type));
+    tail += QLatin1Char(' ');
+    tail += msg;
+    tail += QLatin1String(" (");
+    if (context.file)
+        tail += QString::fromUtf8(context.file);
+    tail += QLatin1Char(' ');
+    tail += QString::number(context.line);
+    tail += QLatin1String(")\r\n");
+    const QByteArray tailBytes = tail.toLocal8Bit();
+
     // Null only while static objects are torn down at exit; the line is still written.
     QMutex *mutex = logMutex();
     if (mutex)
         mutex->lock();
 
+    // "hh:mm:ss zzz LEVEL msg (file line)"
     LogState &state = logState();
     const LocalTime time = localNow(state);
-    // "hh:mm:ss zzz LEVEL msg (file line)"; msg goes in as it is, "%1" and all.
-    QString line;
-    line.reserve(msg.size() + 64);
+    QByteArray line;
+    line.reserve(12 + tailBytes.size());
     appendTwoDigits(line, time.hour);
-    line += QLatin1Char(':');
+    line += ':';
     appendTwoDigits(line, time.minute);
-    line += QLatin1Char(':');
+    line += ':';
     appendTwoDigits(line, time.second);
-    line += QLatin1Char(' ');
-    line += QLatin1Char(char('0' + time.msec / 100));
+    line += ' ';
+    line += char('0' + time.msec / 100);
     appendTwoDigits(line, time.msec);
-    line += QLatin1Char(' ');
-    line += QLatin1String(levelLabel(type));
-    line += QLatin1Char(' ');
-    line += msg;
-    line += QLatin1String(" (");
-    if (context.file)
-        line += QString::fromUtf8(context.file);
-    line += QLatin1Char(' ');
-    line += QString::number(context.line);
-    line += QLatin1String(")\r\n");
-    writeLine(state, time, line);
+    line += tailBytes;
+    const QString directory = logDirectory(state);
+    const QString fileName = fileNameFor(state, time);
 
+#ifndef Q_OS_WIN
+    // One write() on an O_APPEND descriptor lands whole, never interleaved with another
+    // thread's, so the file work need not hold the lock.
     if (mutex)
         mutex->unlock();
+    writeLine(directory, fileName, line);
+#else
+    writeLine(directory, fileName, line);
+    if (mutex)
+        mutex->unlock();
+#endif
     handlerActive = false;
 }

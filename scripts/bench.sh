@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds in Release mode and runs every benchmark against its baseline, then writes the
+# table to docs/benchmarks.md. Takes a few minutes; the machine should be otherwise idle.
+set -euo pipefail
+LESSA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+source "$LESSA_ROOT/scripts/ensure-deps.sh"
+LESSA_PACKAGES+=(libbenchmark-dev python3)
+lessa_ensure_deps
+build_dir="$LESSA_ROOT/build-bench"
+lessa_build "$build_dir" -DCMAKE_BUILD_TYPE=Release -DLESSA_BUILD_BENCHMARKS=ON \
+    -DLESSA_BUILD_TESTS=OFF -DLESSA_BUILD_TOOLS=OFF
+results="$build_dir/results"
+rm -rf "$results" && mkdir -p "$results"
+repetitions=${LESSA_BENCH_REPETITIONS:-5}
+gbench=(--benchmark_repetitions="$repetitions" --benchmark_format=json)
+
+# The product reads images/ and ../mainqss/ from its working directory: build-bench/.
+cd "$build_dir"
+echo "== log handler"
+bench/bench_log "${gbench[@]}" --benchmark_min_time=0.5 >"$results/log.json"
+echo "== request encoding"
+bench/bench_encoding "${gbench[@]}" --benchmark_min_time=0.2 >"$results/encoding.json"
+echo "== cloud client"
+bench/bench_cloud "${gbench[@]}" --benchmark_min_time=1 >"$results/cloud.json" 2>/dev/null
+
+# Start-up and guide need a display: one Xvfb for all runs, so none pays for starting it.
+display=:$((90 + RANDOM % 100))
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
+export DISPLAY=$display
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+echo "== start-up"
+python3 "$LESSA_ROOT/scripts/bench_report.py" startup bench/bench_startup 15 >"$results/startup.json"
+echo "== guide"
+bench/bench_guide "${gbench[@]/--benchmark_repetitions=*/--benchmark_repetitions=3}" \
+    >"$results/guide.json" 2>/dev/null
+
+python3 "$LESSA_ROOT/scripts/bench_report.py" report "$results" >"$LESSA_ROOT/docs/benchmarks.md"
+echo "Wrote docs/benchmarks.md"
