@@ -122,7 +122,7 @@ def report(results):
         lines.append(f"| {threads} | {med(h):.2f} ({spread(h)}) | {1e6 / med(h):,.0f} | "
                      f"{med(f):.2f} ({spread(f)}) | {r:.2f} | ≤ 3 | {verdict(r <= 3)} |")
     lines += ["", "The floor is open(O_WRONLY|O_APPEND|O_CREAT), write, close per line with no "
-              "lock, so on 8 threads it also writes in parallel; the handler serialises lines.", ""]
+              "lock; the handler holds its lock for the clock and the settings check only, and appends outside it.", ""]
 
     enc = iterations(os.path.join(results, "encoding.json"))
     lines += ["## 4. Request encoding (`buildPostData`)", "",
