@@ -10,6 +10,7 @@ import os
 import platform
 import statistics
 import subprocess
+import time
 import sys
 
 
@@ -18,7 +19,7 @@ def run_startup(binary, runs):
     image_bytes = 0
     for _ in range(runs):
         for mode in ("baseline", "product"):
-            start = __import__("time").time_ns()
+            start = time.time_ns()
             done = subprocess.run([binary, mode], capture_output=True, text=True, timeout=60)
             fields = dict(kv.split("=") for kv in done.stdout.split())
             out[mode]["ms"].append((int(fields["first_paint_ns"]) - start) / 1e6)

@@ -12,7 +12,8 @@
 
 #include <random>
 
-namespace {
+namespace
+{
 const QString mainTitle = QStringLiteral("Orla Nova电子课本VIP卡");
 const QColor accent(0x47, 0x78, 0xc7);
 const QColor windowBackground(0xf7, 0xf7, 0xf7);
@@ -30,6 +31,17 @@ QByteArray run(const QString &program, const QStringList &arguments, int *exitCo
 QByteArray xdotool(const QStringList &arguments)
 {
     return run(QStringLiteral("xdotool"), arguments);
+}
+
+void moveMouse(const QPoint &to)
+{
+    xdotool({"mousemove", QString::number(to.x()), QString::number(to.y())});
+}
+
+void clickAt(const QPoint &point)
+{
+    moveMouse(point);
+    xdotool({"click", "1"});
 }
 
 bool near(const QColor &a, const QColor &b, int tolerance)
@@ -104,8 +116,8 @@ Geometry windowGeometry(const QString &window)
     }
     Geometry g;
     g.valid = values.contains("WIDTH");
-    g.rect = QRect(values.value("X"), values.value("Y"), values.value("WIDTH"),
-                   values.value("HEIGHT"));
+    g.rect =
+        QRect(values.value("X"), values.value("Y"), values.value("WIDTH"), values.value("HEIGHT"));
     return g;
 }
 
@@ -200,8 +212,8 @@ public:
             return false;
         for (int i = 0; i < 200 && mainWindow.isEmpty(); ++i) {
             const QList<QByteArray> found =
-                xdotool({"search", "--all", "--onlyvisible", "--pid", QString::number(process.processId()),
-                         "--name", mainTitle})
+                xdotool({"search", "--all", "--onlyvisible", "--pid",
+                         QString::number(process.processId()), "--name", mainTitle})
                     .split('\n');
             if (!found.first().isEmpty())
                 mainWindow = QString::fromLatin1(found.first());
@@ -231,9 +243,9 @@ public:
     QStringList visibleWindows()
     {
         QStringList windows;
-        for (const QByteArray &id :
-             xdotool({"search", "--all", "--onlyvisible", "--pid", QString::number(process.processId()), ".*"})
-                 .split('\n')) {
+        for (const QByteArray &id : xdotool({"search", "--all", "--onlyvisible", "--pid",
+                                             QString::number(process.processId()), ".*"})
+                                        .split('\n')) {
             if (!id.isEmpty())
                 windows << QString::fromLatin1(id);
         }
@@ -361,7 +373,8 @@ void TestEndToEnd::showsFramelessWindowWithItsContent()
     int titleInk = 0;
     darkCentroid(shot, QRect(window.left() + 40, window.top() + 5, 200, 40), &titleInk);
     QVERIFY(titleInk > 50);
-    QVERIFY(!solidBlock(shot, QRect(window.left(), window.top() + 80, 936, 80), accent, 3).isEmpty());
+    QVERIFY(
+        !solidBlock(shot, QRect(window.left(), window.top() + 80, 936, 80), accent, 3).isEmpty());
     QVERIFY(!guideLink(shot, block).isNull());
     QVERIFY(app.closeCleanly());
 }
@@ -373,11 +386,10 @@ void TestEndToEnd::dragsByTheHeader()
     QVERIFY(app.start());
     const QRect before = windowGeometry(app.mainWindow).rect;
     const QPoint grab = before.topLeft() + QPoint(200, 130);
-    xdotool({"mousemove", QString::number(grab.x()), QString::number(grab.y())});
+    moveMouse(grab);
     xdotool({"mousedown", "1"});
     for (int step = 1; step <= 5; ++step) {
-        xdotool({"mousemove", QString::number(grab.x() - 20 * step),
-                 QString::number(grab.y() + 12 * step)});
+        moveMouse(grab + QPoint(-20 * step, 12 * step));
         QTest::qWait(30);
     }
     xdotool({"mouseup", "1"});
@@ -398,11 +410,10 @@ void TestEndToEnd::leftPressOnMinimiseButtonDoesNotDrag()
     int count = 0;
     const QPoint mini = darkCentroid(shot, QRect(buttons.left(), buttons.top(), 55, 50), &count);
     QVERIFY(count > 5);
-    xdotool({"mousemove", QString::number(mini.x()), QString::number(mini.y())});
+    moveMouse(mini);
     xdotool({"mousedown", "1"});
     for (int step = 1; step <= 4; ++step) {
-        xdotool({"mousemove", QString::number(mini.x() - 40 * step),
-                 QString::number(mini.y() + 30 * step)});
+        moveMouse(mini + QPoint(-40 * step, 30 * step));
         QTest::qWait(30);
     }
     xdotool({"mouseup", "1"});
@@ -420,8 +431,7 @@ void TestEndToEnd::openClientStartsClientAndMinimises()
     const QRect window = windowGeometry(app.mainWindow).rect;
     const QRect block = openClientBlock(screenshot(), window);
     QVERIFY(!block.isEmpty());
-    xdotool({"mousemove", QString::number(block.center().x()), QString::number(block.center().y())});
-    xdotool({"click", "1"});
+    clickAt(block.center());
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(app.marker()), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(isMinimised(app.mainWindow), 5000);
     QTest::qWait(500);
@@ -441,8 +451,7 @@ void TestEndToEnd::guideDimsWindowScrollsAndClosesByButton()
     const QPoint link = guideLink(plain, openClientBlock(plain, window));
     QVERIFY(!link.isNull());
 
-    xdotool({"mousemove", QString::number(link.x()), QString::number(link.y())});
-    xdotool({"click", "1"});
+    clickAt(link);
     const QString guideWindow = app.windowOfSize(QSize(560, 544));
     QVERIFY(!guideWindow.isEmpty());
     QTest::qWait(700);
@@ -471,7 +480,7 @@ void TestEndToEnd::guideDimsWindowScrollsAndClosesByButton()
     // The wheel scrolls the steps; the title and the close button stay.
     const QRect header(guide.left(), guide.top(), guide.width(), 100);
     const QRect steps(guide.left() + 20, guide.top() + 130, guide.width() - 40, 380);
-    xdotool({"mousemove", QString::number(guide.center().x()), QString::number(guide.top() + 300)});
+    moveMouse(QPoint(guide.center().x(), guide.top() + 300));
     for (int i = 0; i < 4; ++i)
         xdotool({"click", "5"});
     QTest::qWait(500);
@@ -484,8 +493,7 @@ void TestEndToEnd::guideDimsWindowScrollsAndClosesByButton()
     const QPoint cross =
         darkCentroid(scrolled, QRect(guide.right() - 60, guide.top(), 60, 60), &ink);
     QVERIFY(ink > 5);
-    xdotool({"mousemove", QString::number(cross.x()), QString::number(cross.y())});
-    xdotool({"click", "1"});
+    clickAt(cross);
     QTRY_VERIFY_WITH_TIMEOUT(!app.visibleWindows().contains(guideWindow), 5000);
     QTest::qWait(700);
     const QImage after = screenshot();
@@ -505,8 +513,7 @@ void TestEndToEnd::guideClosesByEscape()
     const QRect window = windowGeometry(app.mainWindow).rect;
     const QImage plain = screenshot();
     const QPoint link = guideLink(plain, openClientBlock(plain, window));
-    xdotool({"mousemove", QString::number(link.x()), QString::number(link.y())});
-    xdotool({"click", "1"});
+    clickAt(link);
     const QString guideWindow = app.windowOfSize(QSize(560, 544));
     QVERIFY(!guideWindow.isEmpty());
     QTest::qWait(500);
@@ -547,8 +554,7 @@ void TestEndToEnd::writesLogWithNeedLog()
         if (!text.isEmpty())
             QVERIFY2(line.match(QString::fromUtf8(text)).hasMatch(), text.constData());
     }
-    const QByteArray installLine =
-        " Debug: \"" + app.root().toUtf8() + "/install\\\\\" ( 0)\r\n";
+    const QByteArray installLine = " Debug: \"" + app.root().toUtf8() + "/install\\\\\" ( 0)\r\n";
     QVERIFY2(content.contains(installLine), content.constData());
     QVERIFY(content.contains(" Debug: \"http://127.0.0.1:9/\" ( 0)\r\n"));
 }
