@@ -23,6 +23,7 @@ namespace
 Q_GLOBAL_STATIC(QMutex, logMutex)
 
 std::atomic<LogClock> logClock{nullptr};
+void (*settingsReadProbe)() = nullptr;
 
 // Set while this thread is inside the handler. Anything the handler calls may raise a Qt
 // message of its own, which would re-enter the handler on this thread and block on the
@@ -134,28 +135,37 @@ FileStamp stampOf(const QByteArray &path)
 
 // Log/Path is read again only when the settings file has changed since the last message
 // (on Windows the settings live in the registry, which has no such stamp: read every time).
+// Only the application's own file counts: the fallback files (organisation-wide and
+// system-wide) are not consulted, so no change there can go unnoticed.
 QString logDirectory(LogState &state)
 {
     const QString organization = QCoreApplication::organizationName();
     const QString application = QCoreApplication::applicationName();
-    bool reread = true;
-    if (organization == state.organization && application == state.application &&
-        !state.settingsFile.isEmpty()) {
-#ifndef Q_OS_WIN
-        const FileStamp stamp = stampOf(state.settingsFile);
-        reread = !state.stampKnown || !(stamp == state.stamp);
-#endif
-    }
-    if (reread) {
-        // Stamp first: a save racing with the read below then shows at the next message.
-        QSettings settings;
+    if (organization != state.organization || application != state.application ||
+        state.settingsFile.isEmpty()) {
         state.organization = organization;
         state.application = application;
-        state.settingsFile = QFile::encodeName(settings.fileName());
-        state.stamp = stampOf(state.settingsFile);
-        state.stampKnown = true;
+        state.settingsFile = QFile::encodeName(QSettings().fileName());
+        state.stampKnown = false;
+    }
+    bool reread = true;
+#ifndef Q_OS_WIN
+    // Stamp before reading: a save that lands while QSettings reads then differs from the
+    // stamp kept, and the next message reads again.
+    const FileStamp stamp = stampOf(state.settingsFile);
+    reread = !state.stampKnown || !(stamp == state.stamp);
+#else
+    const FileStamp stamp;
+#endif
+    if (reread) {
+        QSettings settings;
+        settings.setFallbacksEnabled(false);
         settings.setIniCodec("UTF-8");
         const QVariant path = settings.value(QStringLiteral("Log/Path"));
+        if (settingsReadProbe)
+            settingsReadProbe();
+        state.stamp = stamp;
+        state.stampKnown = true;
         state.pathConfigured = path.isValid();
         state.configuredPath = path.toString();
     }
@@ -245,6 +255,11 @@ void setLogClock(LogClock clock)
     logClock.store(clock);
 }
 
+void setLogSettingsReadProbe(void (*probe)())
+{
+    settingsReadProbe = probe;
+}
+
 void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &msg)
 {
     if (handlerActive) {
@@ -292,16 +307,10 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
     const QString directory = logDirectory(state);
     const QString fileName = fileNameFor(state, time);
 
-#ifndef Q_OS_WIN
-    // One write() on an O_APPEND descriptor lands whole, never interleaved with another
-    // thread's, so the file work need not hold the lock.
-    if (mutex)
-        mutex->unlock();
-    writeLine(directory, fileName, line);
-#else
+    // Still under the lock: lines reach the file in the order of their times, and a fatal
+    // message's abort cannot overtake a line that another thread has already stamped.
     writeLine(directory, fileName, line);
     if (mutex)
         mutex->unlock();
-#endif
     handlerActive = false;
 }

@@ -13,4 +13,8 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
 using LogClock = QDateTime (*)();
 void setLogClock(LogClock clock);
 
+// Called by the handler right after it has read Log/Path, before it remembers the value: lets
+// a test change the settings file at that moment. Null by default.
+void setLogSettingsReadProbe(void (*probe)());
+
 #endif // LOGMESSAGEHANDLER_H

@@ -2,14 +2,8 @@
 
 #include "TzApplicationEngine.h"
 
-#include <QCoreApplication>
 #include <QSettings>
 #include <QWidget>
-
-QString Startup::versionIniPath()
-{
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/version.ini");
-}
 
 bool Startup::isLogRequested(const QSettings &versionIni)
 {

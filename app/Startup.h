@@ -14,8 +14,6 @@ public:
     static constexpr int MainWidth = 936;
     static constexpr int MainHeight = 760;
 
-    // version.ini is looked up beside the executable, whatever the working directory.
-    static QString versionIniPath();
     // NeedLog: any integer other than 0; text that is not a number counts as 0.
     static bool isLogRequested(const QSettings &versionIni);
     // Final flags, sheet and fixed size of the main window; records the size in the engine.

@@ -1,6 +1,7 @@
 #include "LogMessageHandler.h"
 #include "Startup.h"
 #include "StyleSheetLoader.h"
+#include "VersionIni.h"
 #include "mainpage.h"
 
 #include <QApplication>
@@ -10,7 +11,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
 
-    QSettings versionIni(Startup::versionIniPath(), QSettings::IniFormat);
+    QSettings versionIni(VersionIni::path(), QSettings::IniFormat);
     versionIni.setIniCodec("UTF-8");
     if (Startup::isLogRequested(versionIni))
         qInstallMessageHandler(logMessageHandler);

@@ -1,5 +1,7 @@
 #include "TzCloud.h"
 
+#include "VersionIni.h"
+
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -45,8 +47,7 @@ const char *TzCloud::defaultHost()
 
 QString TzCloud::configuredHost()
 {
-    QSettings versionIni(QCoreApplication::applicationDirPath() + QStringLiteral("/version.ini"),
-                         QSettings::IniFormat);
+    QSettings versionIni(VersionIni::path(), QSettings::IniFormat);
     versionIni.setIniCodec("UTF-8");
     return versionIni.value(QStringLiteral("cloudHost"), QString()).toString();
 }

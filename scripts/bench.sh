@@ -24,12 +24,9 @@ echo "== cloud client"
 bench/bench_cloud "${gbench[@]}" --benchmark_min_time=1 >"$results/cloud.json" 2>/dev/null
 
 # Start-up and guide need a display: one Xvfb for all runs, so none pays for starting it.
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
-export DISPLAY=$display
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+source "$LESSA_ROOT/scripts/xvfb.sh"
+lessa_start_xvfb
+trap 'kill $LESSA_XVFB_PID 2>/dev/null || true' EXIT
 echo "== start-up"
 python3 "$LESSA_ROOT/scripts/bench_report.py" startup bench/bench_startup 15 >"$results/startup.json"
 echo "== guide"

@@ -3,7 +3,24 @@
 
 LESSA_PACKAGES=(cmake ninja-build g++ qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
     fonts-wqy-microhei fontconfig xvfb xauth x11-utils xdotool xcompmgr fluxbox wmctrl imagemagick
-    clang libclang-rt-14-dev)
+    clang libclang-rt-dev)
+
+# Installs the named packages; when one of them does not exist in this release's registry,
+# says which in one line instead of apt's page of output.
+lessa_apt_install() {
+    local sudo=()
+    [[ $(id -u) -ne 0 ]] && sudo=(sudo)
+    local package unknown=()
+    for package in "$@"; do
+        apt-cache show "${package}" >/dev/null 2>&1 || unknown+=("$package")
+    done
+    if ((${#unknown[@]})); then
+        echo "error: not in this release's package registry: ${unknown[*]}" >&2
+        return 1
+    fi
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+        "$@" >/dev/null || { echo "error: apt-get could not install: $*" >&2; return 1; }
+}
 
 lessa_ensure_deps() {
     local missing=()
@@ -16,8 +33,7 @@ lessa_ensure_deps() {
         local sudo=()
         [[ $(id -u) -ne 0 ]] && sudo=(sudo)
         "${sudo[@]}" apt-get update -qq
-        DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
-            "${missing[@]}" >/dev/null
+        lessa_apt_install "${missing[@]}"
     fi
     # The style sheets name 微软雅黑; make it resolve to the CJK font installed above.
     local alias_conf=/etc/fonts/conf.d/65-lessa-msyh.conf
@@ -30,9 +46,23 @@ lessa_ensure_deps() {
     fi
 }
 
+# lessa_build DIR [cmake options...] [--target TARGET...]
 lessa_build() {
     local build_dir=$1
     shift
-    cmake -S "$LESSA_ROOT" -B "$build_dir" -G Ninja "$@" >/dev/null
-    cmake --build "$build_dir" -- -j"$(nproc)"
+    local options=() targets=()
+    while (($#)); do
+        if [[ $1 == --target ]]; then
+            targets+=(--target "$2")
+            shift 2
+        elif ((${#targets[@]})); then
+            targets+=(--target "$1")
+            shift
+        else
+            options+=("$1")
+            shift
+        fi
+    done
+    cmake -S "$LESSA_ROOT" -B "$build_dir" -G Ninja "${options[@]}" >/dev/null || return
+    cmake --build "$build_dir" "${targets[@]}" -- -j"$(nproc)"
 }

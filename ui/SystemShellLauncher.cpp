@@ -16,6 +16,32 @@ QString SystemShellLauncher::toLocalPath(const QString &file)
     return path.replace(QLatin1Char('\\'), QLatin1Char('/'));
 }
 
+bool SystemShellLauncher::isAbsoluteLocalWindowsPath(const QString &path)
+{
+    if (path.size() < 3)
+        return false;
+    const QChar drive = path.at(0);
+    const bool isLetter = (drive >= QLatin1Char('A') && drive <= QLatin1Char('Z')) ||
+                          (drive >= QLatin1Char('a') && drive <= QLatin1Char('z'));
+    return isLetter && path.at(1) == QLatin1Char(':') && path.at(2) == QLatin1Char('\\');
+}
+
+bool SystemShellLauncher::isAbsoluteLocalPosixPath(const QString &path)
+{
+    // "/" alone is what an empty value with its appended backslash becomes.
+    const QString local = toLocalPath(path);
+    return local.size() >= 2 && local.at(0) == QLatin1Char('/') && local.at(1) != QLatin1Char('/');
+}
+
+bool SystemShellLauncher::isAbsoluteLocalPath(const QString &path)
+{
+#ifdef Q_OS_WIN
+    return isAbsoluteLocalWindowsPath(path);
+#else
+    return isAbsoluteLocalPosixPath(path);
+#endif
+}
+
 #ifdef Q_OS_WIN
 void SystemShellLauncher::execute(const QString &verb, const QString &file,
                                   const QString &parameters, const QString &workingDirectory,

@@ -1,7 +1,8 @@
 #include "ebookTipDialog.h"
 
+#include "TitleButton.h"
+
 #include <QHBoxLayout>
-#include <QIcon>
 #include <QLabel>
 #include <QPixmap>
 #include <QScrollArea>
@@ -17,6 +18,7 @@ const char *const stepTextSheet =
 QLabel *buildStepPicture(int step)
 {
     auto *picture = new QLabel;
+    picture->setObjectName(QStringLiteral("stepPicture%1").arg(step));
     picture->setAlignment(Qt::AlignCenter);
     picture->setPixmap(QPixmap(QStringLiteral("images/ebookpic_%1.png").arg(step)));
     picture->setFixedSize(519, 280);
@@ -28,14 +30,9 @@ QLabel *buildStepPicture(int step)
 
 ebookTipDialog::ebookTipDialog(QWidget *parent) : QDialog(parent)
 {
-    auto *closeButton = new QToolButton(this);
-    const QPixmap closePixmap(QStringLiteral("images/close.png"));
-    closeButton->setIcon(QIcon(closePixmap));
-    closeButton->setIconSize(closePixmap.size());
-    closeButton->setFixedSize(closePixmap.size() + QSize(10, 10));
-    closeButton->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    closeButton->setStyleSheet(
-        QStringLiteral("QToolButton{background-color:transparent;border-radius:3px;}"));
+    QToolButton *closeButton =
+        TitleButton::create(this, QStringLiteral("images/close.png"), QSize(10, 10));
+    closeButton->setObjectName(QStringLiteral("closeButton"));
     connect(closeButton, SIGNAL(clicked()), this, SLOT(slotdialogclose()));
 
     auto *titleBarRow = new QHBoxLayout;
@@ -68,6 +65,7 @@ ebookTipDialog::ebookTipDialog(QWidget *parent) : QDialog(parent)
     content->setLayout(contentLayout);
 
     auto *scrollArea = new QScrollArea;
+    scrollArea->setObjectName(QStringLiteral("guideScrollArea"));
     scrollArea->setStyleSheet(QStringLiteral("border-width:0px;"));
     scrollArea->setFixedSize(540, 426);
     scrollArea->setWidget(content);

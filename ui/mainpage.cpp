@@ -3,6 +3,7 @@
 
 #include "ShellLauncher.h"
 #include "SystemShellLauncher.h"
+#include "TitleButton.h"
 #include "TzBackGroundWnd.h"
 #include "TzCloud.h"
 #include "ebookTipDialog.h"
@@ -11,7 +12,6 @@
 #include <QDebug>
 #include <QFrame>
 #include <QHBoxLayout>
-#include <QIcon>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPalette>
@@ -22,20 +22,6 @@
 
 namespace
 {
-const char *const buttonSheet = "QToolButton{background-color:transparent;border-radius:3px;}";
-
-QToolButton *buildTitleButton(QWidget *parent, const QString &imagePath, const QSize &padding)
-{
-    auto *button = new QToolButton(parent);
-    const QPixmap pixmap(imagePath);
-    button->setFixedSize(pixmap.size() + padding);
-    button->setIcon(QIcon(pixmap));
-    button->setIconSize(pixmap.size());
-    button->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    button->setStyleSheet(QString::fromLatin1(buttonSheet));
-    return button;
-}
-
 QLabel *buildCardLabel(const QString &text, Qt::Alignment alignment, int height,
                        const char *styleSheet)
 {
@@ -120,9 +106,11 @@ QLayout *mainpage::buildTitleRow()
     title->setText(QStringLiteral("Orla Nova 电子课本"));
 
     QToolButton *closeButton =
-        buildTitleButton(this, QStringLiteral("images/close.png"), QSize(10, 10));
+        TitleButton::create(this, QStringLiteral("images/close.png"), QSize(10, 10));
     QToolButton *miniButton =
-        buildTitleButton(this, QStringLiteral("images/mini.png"), QSize(5, 5));
+        TitleButton::create(this, QStringLiteral("images/mini.png"), QSize(5, 5));
+    closeButton->setObjectName(QStringLiteral("closeButton"));
+    miniButton->setObjectName(QStringLiteral("minimizeButton"));
     closeButton->setToolTip(QStringLiteral("关闭"));
     miniButton->setToolTip(QStringLiteral("最小化"));
 
@@ -197,6 +185,7 @@ QLayout *mainpage::buildEbookColumn()
         Qt::AlignHCenter, 70,
         "border-width:0px;border-style: solid;border-color:#e0e0e0;font-size:14px;"
         "color:#333333;font-family:微软雅黑");
+    description->setObjectName(QStringLiteral("guideLinkLabel"));
     description->setWordWrap(true);
     description->setAlignment(Qt::AlignTop);
     connect(description, SIGNAL(linkActivated(QString)), this, SLOT(openUrl(QString)));
@@ -205,6 +194,7 @@ QLayout *mainpage::buildEbookColumn()
         QStringLiteral("打开客户端"), Qt::AlignCenter, 40,
         "border-width:1px;border-style: solid;border-color:#e0e0e0;border-radius:4px;"
         "font-size:16px;color:#ffffff;font-family:微软雅黑;background-color:#4778c7;");
+    openClientLabel->setObjectName(QStringLiteral("openClientLabel"));
     openClientLabel->setCursor(Qt::PointingHandCursor);
 
     auto *cardLayout = new QVBoxLayout;
@@ -218,6 +208,7 @@ QLayout *mainpage::buildEbookColumn()
     cardLayout->addSpacing(30);
 
     auto *card = new QWidget;
+    card->setObjectName(QStringLiteral("ebookCard"));
     card->setStyleSheet(
         QStringLiteral("margin-left:10px;border-width:1px;border-style: solid;"
                        "border-color:#e2e0e1;border-radius:10px;background-color:#f4f4f4"));
@@ -234,8 +225,9 @@ QString mainpage::readInstallPath()
 {
     QSettings registry(QSettings::NativeFormat, QSettings::SystemScope, QStringLiteral("Lessa"),
                        QStringLiteral("Lessa"));
+    // Outside Windows this is an INI file, written as UTF-8 by editors and packages alike.
+    registry.setIniCodec("UTF-8");
     const QString value = registry.value(QStringLiteral("InstallPath"), QVariant()).toString();
-    installPathConfigured = !value.isEmpty();
     const QString path = value + QLatin1Char('\\');
     qDebug() << path;
     return path;
@@ -252,8 +244,11 @@ bool mainpage::eventFilter(QObject *watched, QEvent *event)
 
 void mainpage::openClient()
 {
-    if (!installPathConfigured) {
-        qDebug() << "The install directory of the classroom software is not configured";
+    // Without an absolute local directory the client path would start from the root of the
+    // current drive, the working directory or a network share: anybody could plant a program.
+    if (!SystemShellLauncher::isAbsoluteLocalPath(installPath)) {
+        qDebug() << "The install directory of the classroom software is not configured as an "
+                    "absolute local path";
         return;
     }
     const QString file = installPath + QStringLiteral("OrlaEntrance\\OrlaEntrance.exe");

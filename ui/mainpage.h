@@ -59,10 +59,6 @@ private:
     bool dragging;
     QPoint dragOffset;
     TzCloud *cloud = nullptr;
-
-    // Whether the registry named an install directory at all: without one the client path
-    // would start from the root of the current drive, where anybody can plant a program.
-    bool installPathConfigured = false;
     std::unique_ptr<ShellLauncher> launcher;
 };
 

@@ -7,6 +7,7 @@
 #include "LogMessageHandler.h"
 #include "Startup.h"
 #include "StyleSheetLoader.h"
+#include "VersionIni.h"
 #include "mainpage.h"
 
 #include <QApplication>
@@ -73,7 +74,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     std::unique_ptr<QWidget> window;
     if (product) {
-        QSettings versionIni(Startup::versionIniPath(), QSettings::IniFormat);
+        QSettings versionIni(VersionIni::path(), QSettings::IniFormat);
         versionIni.setIniCodec("UTF-8");
         if (Startup::isLogRequested(versionIni))
             qInstallMessageHandler(logMessageHandler);

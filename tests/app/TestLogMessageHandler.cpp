@@ -36,6 +36,20 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// What the settings-read probe writes over the settings file, once.
+QString racingSettingsFile;
+QByteArray racingContent;
+
+void saveWhileTheHandlerReads()
+{
+    if (racingContent.isEmpty())
+        return;
+    QFile file(racingSettingsFile);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(racingContent);
+    racingContent.clear();
+}
+
 void logWithoutContext(QtMsgType type, const char *text)
 {
     const QMessageLogContext noContext;
@@ -60,11 +74,14 @@ private slots:
     void createsConfiguredDirectoryWithParents();
     void followsSettingChangeAtNextMessage();
     void followsSettingsFileRewrittenInPlace();
+    void seesASaveThatRacesWithTheRead();
+    void ignoresTheFallbackSettingsFiles();
     void fallsBackToWorkingDirectoryWhenLogIsAFile();
     void losesLineQuietlyWhenNothingIsWritable();
     void reentryFromInsideTheHandlerDoesNotDeadlock();
     void keepsLinesWholeAcrossThreads();
     void keepsLinesWholeWhileTheDirectoryIsRemoved();
+    void keepsTimeOrderAcrossThreads();
     void writesFatalLineBeforeAbort();
 
 private:
@@ -99,6 +116,7 @@ void TestLogMessageHandler::init()
 void TestLogMessageHandler::cleanup()
 {
     setLogClock(nullptr);
+    setLogSettingsReadProbe(nullptr);
     setConfiguredLogPath(QString());
     QDir::setCurrent(originalDirectory);
 }
@@ -217,6 +235,46 @@ void TestLogMessageHandler::followsSettingsFileRewrittenInPlace()
              QByteArray("09:05:03 007 Debug: to b ( 0)\r\n"));
     QCOMPARE(readFile(logFile("log_08-30_0905.txt")),
              QByteArray("09:05:03 007 Debug: to the default ( 0)\r\n"));
+}
+
+void TestLogMessageHandler::seesASaveThatRacesWithTheRead()
+{
+    setConfiguredLogPath(work->path() + "/a");
+    logWithoutContext(QtDebugMsg, "one");
+    setConfiguredLogPath(work->path() + "/bb");
+
+    // Another save lands just after the handler has read "bb": the next message must see it.
+    racingSettingsFile = QSettings().fileName();
+    racingContent = "[Log]\nPath=" + QFile::encodeName(work->path()) + "/cccc\n";
+    setLogSettingsReadProbe(saveWhileTheHandlerReads);
+    logWithoutContext(QtDebugMsg, "two");
+    QVERIFY(racingContent.isEmpty());
+    logWithoutContext(QtDebugMsg, "three");
+
+    QCOMPARE(readFile(work->path() + "/a/log_08-30_0905.txt"),
+             QByteArray("09:05:03 007 Debug: one ( 0)\r\n"));
+    QCOMPARE(readFile(work->path() + "/bb/log_08-30_0905.txt"),
+             QByteArray("09:05:03 007 Debug: two ( 0)\r\n"));
+    QCOMPARE(readFile(work->path() + "/cccc/log_08-30_0905.txt"),
+             QByteArray("09:05:03 007 Debug: three ( 0)\r\n"));
+}
+
+void TestLogMessageHandler::ignoresTheFallbackSettingsFiles()
+{
+    // The organisation-wide file is one of QSettings' fallbacks for the default object.
+    const QString organizationFile =
+        QSettings(QSettings::UserScope, QCoreApplication::organizationName()).fileName();
+    QVERIFY(organizationFile != QSettings().fileName());
+    {
+        QSettings fallback(organizationFile, QSettings::IniFormat);
+        fallback.setValue(QStringLiteral("Log/Path"), work->path() + "/shared");
+    }
+    logWithoutContext(QtDebugMsg, "own settings only");
+    QVERIFY(QFile::remove(organizationFile));
+
+    QVERIFY(!QFile::exists(work->path() + "/shared"));
+    QCOMPARE(readFile(logFile("log_08-30_0905.txt")),
+             QByteArray("09:05:03 007 Debug: own settings only ( 0)\r\n"));
 }
 
 void TestLogMessageHandler::fallsBackToWorkingDirectoryWhenLogIsAFile()
@@ -349,6 +407,30 @@ void TestLogMessageHandler::keepsLinesWholeWhileTheDirectoryIsRemoved()
     QDir(directory).removeRecursively();
     logWithoutContext(QtDebugMsg, "after the storm");
     QVERIFY(readFile(logFile("log_08-30_0905.txt")).endsWith("Debug: after the storm ( 0)\r\n"));
+}
+
+void TestLogMessageHandler::keepsTimeOrderAcrossThreads()
+{
+    // The real clock: a line stamped earlier must never land after one stamped later.
+    setLogClock(nullptr);
+    logFromThreads(8, 3000);
+
+    const QStringList files = QDir(work->path() + "/log").entryList({"log_*.txt"}, QDir::Files);
+    QVERIFY(!files.isEmpty());
+    int lineCount = 0;
+    for (const QString &name : files) {
+        QList<QByteArray> lines = readFile(work->path() + "/log/" + name).split('\n');
+        lines.removeLast();
+        QByteArray previous;
+        for (const QByteArray &line : lines) {
+            // "hh:mm:ss zzz" sorts as text; each file holds one minute, so no day wraps.
+            const QByteArray time = line.left(12);
+            QVERIFY2(time >= previous, (previous + " then " + time).constData());
+            previous = time;
+        }
+        lineCount += lines.size();
+    }
+    QCOMPARE(lineCount, 8 * 3000);
 }
 
 void TestLogMessageHandler::writesFatalLineBeforeAbort()

@@ -1,6 +1,7 @@
 #include "Startup.h"
 #include "StyleSheetLoader.h"
 #include "TzApplicationEngine.h"
+#include "VersionIni.h"
 #include "mainpage.h"
 
 #include <QApplication>
@@ -58,7 +59,7 @@ void TestStartup::cleanup()
 void TestStartup::findsVersionIniBesideExecutable()
 {
     QVERIFY(QDir::setCurrent(work.path()));
-    QCOMPARE(Startup::versionIniPath(), QCoreApplication::applicationDirPath() + "/version.ini");
+    QCOMPARE(VersionIni::path(), QCoreApplication::applicationDirPath() + "/version.ini");
 }
 
 void TestStartup::needLogSwitch_data()

@@ -44,6 +44,12 @@ void LoopbackHttpServer::script(const QByteArray &path, const Response &response
     scripts.insert(path, response);
 }
 
+void LoopbackHttpServer::scriptByBody(const QByteArray &path, const QByteArray &bodyPart,
+                                      const Response &response)
+{
+    bodyScripts.append({{path, bodyPart}, response});
+}
+
 void LoopbackHttpServer::acceptConnections()
 {
     while (QTcpSocket *socket = server.nextPendingConnection()) {
@@ -93,7 +99,11 @@ void LoopbackHttpServer::answer(QTcpSocket *socket, const Request &request)
 {
     const int query = request.target.indexOf('?');
     const QByteArray path = query < 0 ? request.target : request.target.left(query);
-    const Response response = scripts.value(path, reply(200, R"({"ok":true})"));
+    Response response = scripts.value(path, reply(200, R"({"ok":true})"));
+    for (const auto &entry : bodyScripts) {
+        if (entry.first.first == path && request.body.contains(entry.first.second))
+            response = entry.second;
+    }
     if (response.neverAnswer)
         return;
     if (response.resetImmediately) {

@@ -45,6 +45,8 @@ public:
                           const QByteArray &extraHeaders = QByteArray());
     // The answer for requests whose path (the target without query) is path.
     void script(const QByteArray &path, const Response &response);
+    // The answer for requests to path whose body contains bodyPart; takes precedence.
+    void scriptByBody(const QByteArray &path, const QByteArray &bodyPart, const Response &response);
 
     // Bytes written to every new connection before it has said anything (garbage to a TLS
     // client, for one).
@@ -64,6 +66,7 @@ private:
 
     QTcpServer server;
     QHash<QByteArray, Response> scripts;
+    QList<QPair<QPair<QByteArray, QByteArray>, Response>> bodyScripts;
     QHash<QTcpSocket *, QByteArray> buffers;
     QByteArray greeting;
 };

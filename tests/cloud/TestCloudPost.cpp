@@ -112,8 +112,14 @@ void TestCloudPost::rejectsBadArguments()
     QCOMPARE(exitCode, 2);
     QVERIFY(runTool({"--host", server->baseUrl(), "x", "novalue"}, &exitCode, &out, &err));
     QCOMPARE(exitCode, 2);
-    QVERIFY(runTool({"--timeout", "soon", "x"}, &exitCode, &out, &err));
-    QCOMPARE(exitCode, 2);
+    // Out of range, including values whose milliseconds overflow a 32-bit timer interval.
+    for (const char *timeout : {"soon", "0", "-5", "2147484", "4294968", "99999999999"}) {
+        QVERIFY(runTool({"--host", server->baseUrl(), "--timeout", timeout, "x"}, &exitCode, &out,
+                        &err));
+        QCOMPARE(exitCode, 2);
+        QVERIFY2(err.contains("--timeout must be a whole number of seconds from 1 to 2147483"),
+                 err.constData());
+    }
     QVERIFY(server->requests.isEmpty());
 }
 

@@ -1,4 +1,5 @@
 #include "LoopbackHttpServer.h"
+#include "MessageCapture.h"
 #include "TzCloud.h"
 
 #include <QCryptographicHash>
@@ -14,13 +15,6 @@
 namespace
 {
 const QByteArray secret = "9e07b1c4d36f";
-
-QStringList capturedMessages;
-
-void captureMessage(QtMsgType, const QMessageLogContext &, const QString &msg)
-{
-    capturedMessages << msg;
-}
 
 // The digest computed here, apart from the client's own code.
 QByteArray referenceMd5(const QByteArray &text)
@@ -59,6 +53,8 @@ private slots:
     void carriesBasePathAndDecodedApiPath_data();
     void carriesBasePathAndDecodedApiPath();
     void reportsTwoOutstandingRequestsToOnePath();
+    void deliversRepliesToOnePathInTheOrderTheyFinish();
+    void stampsRequestsOfOneSecondAlike();
     void survivesNestedEventLoopInReceiver();
     void answersEachOfManyOutstandingRequestsOnce();
     void thousandRequestsLeaveNoObjectsBehind();
@@ -77,12 +73,12 @@ void TestTzCloud::init()
 {
     server.reset(new LoopbackHttpServer);
     QVERIFY(server->listen());
-    capturedMessages.clear();
+    MessageCapture::messages().clear();
 }
 
 void TestTzCloud::cleanup()
 {
-    qInstallMessageHandler(nullptr);
+    MessageCapture::uninstall();
     QFile::remove(versionIniPath());
     server.reset();
 }
@@ -357,6 +353,47 @@ void TestTzCloud::reportsTwoOutstandingRequestsToOnePath()
     QCOMPARE(server->requests.size(), 2);
 }
 
+void TestTzCloud::deliversRepliesToOnePathInTheOrderTheyFinish()
+{
+    // The first request posted is answered last.
+    LoopbackHttpServer::Response slow = LoopbackHttpServer::reply(200, R"({"n":"first"})");
+    slow.delayMs = 600;
+    server->scriptByBody("/same", "i=1", slow);
+    server->scriptByBody("/same", "i=2", LoopbackHttpServer::reply(200, R"({"n":"second"})"));
+    TzCloud cloud(server->baseUrl(), nullptr);
+    QSignalSpy finished(&cloud, SIGNAL(sigHttpRequestFinish(QString, QJsonObject)));
+    cloud.postRequest({{"i", "1"}}, "same");
+    cloud.postRequest({{"i", "2"}}, "same");
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 10000);
+    QCOMPARE(finished.at(0).at(1).value<QJsonObject>().value("n").toString(),
+             QStringLiteral("second"));
+    QCOMPARE(finished.at(1).at(1).value<QJsonObject>().value("n").toString(),
+             QStringLiteral("first"));
+    QCOMPARE(finished.at(0).at(0).toString(), QStringLiteral("same"));
+    QCOMPARE(finished.at(1).at(0).toString(), QStringLiteral("same"));
+}
+
+void TestTzCloud::stampsRequestsOfOneSecondAlike()
+{
+    TzCloud cloud(server->baseUrl(), nullptr);
+    // Two posts within one second of the clock, as a retry loop would make them.
+    qint64 second = 0;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        server->requests.clear();
+        second = QDateTime::currentMSecsSinceEpoch() / 1000;
+        cloud.postRequest({{"i", "1"}}, "a");
+        cloud.postRequest({{"i", "2"}}, "b");
+        if (QDateTime::currentMSecsSinceEpoch() / 1000 == second)
+            break;
+    }
+    QTRY_COMPARE(server->requests.size(), 2);
+    const QRegularExpression time(QStringLiteral("resttime=(\\d+)"));
+    const QString first = time.match(QString::fromUtf8(server->requests.at(0).body)).captured(1);
+    const QString other = time.match(QString::fromUtf8(server->requests.at(1).body)).captured(1);
+    QCOMPARE(first, QString::number(second));
+    QCOMPARE(other, first);
+}
+
 void TestTzCloud::answersEachOfManyOutstandingRequestsOnce()
 {
     constexpr int requestCount = 200;
@@ -469,10 +506,10 @@ void TestTzCloud::survivesNestedEventLoopInReceiver()
 void TestTzCloud::readsHostFromVersionIni()
 {
     writeVersionIni("[General]\ncloudHost=" + server->baseUrl().toUtf8() + "svc/\n");
-    qInstallMessageHandler(captureMessage);
+    MessageCapture::install();
     TzCloud cloud(nullptr);
-    qInstallMessageHandler(nullptr);
-    QCOMPARE(capturedMessages, QStringList{"\"" + server->baseUrl() + "svc/\""});
+    MessageCapture::uninstall();
+    QCOMPARE(MessageCapture::messages(), QStringList{"\"" + server->baseUrl() + "svc/\""});
 
     QString path;
     int code = -2;
@@ -491,11 +528,11 @@ void TestTzCloud::fallsBackToDefaultHost()
         QFile::remove(versionIniPath());
         if (!content.isNull())
             writeVersionIni(content);
-        capturedMessages.clear();
-        qInstallMessageHandler(captureMessage);
+        MessageCapture::messages().clear();
+        MessageCapture::install();
         TzCloud cloud(nullptr);
-        qInstallMessageHandler(nullptr);
-        QCOMPARE(capturedMessages, QStringList{expected});
+        MessageCapture::uninstall();
+        QCOMPARE(MessageCapture::messages(), QStringList{expected});
         QCOMPARE(cloud.postRequest({}, "a/b"),
                  QStringLiteral("https://cloud.lessa.example/api/a/b"));
     }

@@ -124,8 +124,8 @@ Geometry windowGeometry(const QString &window)
 bool isMinimised(const QString &window)
 {
     const QByteArray state = run("xprop", {"-id", window, "WM_STATE"});
-    const QByteArray visible = xdotool({"search", "--onlyvisible", "--name", mainTitle});
-    return state.contains("Iconic") || !visible.contains(window.toLatin1());
+    const QByteArray visible = xdotool({"search", "--onlyvisible", "--name", "."});
+    return state.contains("Iconic") || !visible.split('\n').contains(window.toLatin1());
 }
 } // namespace
 
@@ -210,14 +210,23 @@ public:
         process.start(dir.path() + "/bin/vipcard", QStringList{});
         if (!process.waitForStarted(10000))
             return false;
+        // By the process first (a window of the main window's size), then by the title: the
+        // title search is a regular expression that some locales cannot match.
         for (int i = 0; i < 200 && mainWindow.isEmpty(); ++i) {
-            const QList<QByteArray> found =
-                xdotool({"search", "--all", "--onlyvisible", "--pid",
-                         QString::number(process.processId()), "--name", mainTitle})
-                    .split('\n');
-            if (!found.first().isEmpty())
+            for (const QString &window : visibleWindows()) {
+                if (windowGeometry(window).rect.size() == QSize(936, 760)) {
+                    mainWindow = window;
+                    break;
+                }
+            }
+            if (mainWindow.isEmpty()) {
+                const QList<QByteArray> found =
+                    xdotool({"search", "--all", "--onlyvisible", "--pid",
+                             QString::number(process.processId()), "--name", mainTitle})
+                        .split('\n');
                 mainWindow = QString::fromLatin1(found.first());
-            else
+            }
+            if (mainWindow.isEmpty())
                 QTest::qWait(50);
         }
         // Let the first frame reach the screen.

@@ -1,19 +1,10 @@
+#include "MessageCapture.h"
 #include "TzApplicationEngine.h"
 
 #include <QMetaMethod>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QtTest>
-
-namespace
-{
-QStringList capturedMessages;
-
-void captureMessage(QtMsgType, const QMessageLogContext &, const QString &msg)
-{
-    capturedMessages << msg;
-}
-} // namespace
 
 class TestTzApplicationEngine : public QObject
 {
@@ -64,7 +55,7 @@ void TestTzApplicationEngine::handleMessageCountsAndEmits()
 {
     TzApplicationEngine *engine = TzApplicationEngine::instance();
     QSignalSpy spy(engine, SIGNAL(secondexecute(int)));
-    const QtMessageHandler previous = qInstallMessageHandler(captureMessage);
+    MessageCapture::install();
 
     struct Case {
         QString message;
@@ -79,12 +70,12 @@ void TestTzApplicationEngine::handleMessageCountsAndEmits()
         if (c.emissions)
             QCOMPARE(spy.first().first().toInt(), 0);
     }
-    qInstallMessageHandler(previous);
+    MessageCapture::uninstall();
 
-    QCOMPARE(capturedMessages.size(), cases.size());
-    QCOMPARE(capturedMessages.at(0), QStringLiteral("####i =  0  messages ==  \"a,b\""));
-    QCOMPARE(capturedMessages.at(1), QStringLiteral("####i =  1  messages ==  \"a,\""));
-    QCOMPARE(capturedMessages.at(5), QStringLiteral("####i =  5  messages ==  \"\""));
+    QCOMPARE(MessageCapture::messages().size(), cases.size());
+    QCOMPARE(MessageCapture::messages().at(0), QStringLiteral("####i =  0  messages ==  \"a,b\""));
+    QCOMPARE(MessageCapture::messages().at(1), QStringLiteral("####i =  1  messages ==  \"a,\""));
+    QCOMPARE(MessageCapture::messages().at(5), QStringLiteral("####i =  5  messages ==  \"\""));
 }
 
 void TestTzApplicationEngine::instanceIsNullAfterStaticTeardown()

@@ -84,8 +84,8 @@ void TestEbookTipDialog::scrollsStepsBelowFixedTitle()
     dialog.showdialog();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
 
-    auto *scrollArea = dialog.findChild<QScrollArea *>();
-    QToolButton *close = dialog.findChild<QToolButton *>();
+    auto *scrollArea = dialog.findChild<QScrollArea *>("guideScrollArea");
+    QToolButton *close = dialog.findChild<QToolButton *>("closeButton");
     QScrollBar *bar = scrollArea->verticalScrollBar();
     QVERIFY(bar->maximum() > 0);
     const QPoint closeAt = close->pos();
@@ -121,7 +121,7 @@ void TestEbookTipDialog::announcesEachClosingOnce()
             [&] { visibleWhenAnnounced = dialog.isVisible(); });
 
     dialog.showdialog();
-    QTest::mouseClick(dialog.findChild<QToolButton *>(), Qt::LeftButton);
+    QTest::mouseClick(dialog.findChild<QToolButton *>("closeButton"), Qt::LeftButton);
     QCOMPARE(spy.count(), 1);
     QVERIFY(visibleWhenAnnounced);
     QVERIFY(!dialog.isVisible());
@@ -147,16 +147,17 @@ void TestEbookTipDialog::buildsWithoutImages()
     QVERIFY(QDir::setCurrent(empty.path()));
     {
         ebookTipDialog dialog(nullptr);
-        QToolButton *close = dialog.findChild<QToolButton *>();
+        QToolButton *close = dialog.findChild<QToolButton *>("closeButton");
         QCOMPARE(close->size(), QSize(10, 10));
         QVERIFY(close->icon().isNull());
         QSignalSpy spy(&dialog, SIGNAL(sigdialogclose()));
         dialog.showdialog();
         QTest::mouseClick(close, Qt::LeftButton);
         QCOMPARE(spy.count(), 1);
+        for (int step = 1; step <= 3; ++step)
+            QCOMPARE(dialog.findChild<QLabel *>(QStringLiteral("stepPicture%1").arg(step))->size(),
+                     QSize(519, 280));
         for (QLabel *label : dialog.findChildren<QLabel *>()) {
-            if (label->styleSheet().startsWith("margin-left:64px"))
-                QCOMPARE(label->size(), QSize(519, 280));
             if (label->styleSheet().startsWith("margin-left:26px"))
                 QCOMPARE(label->size(), QSize(32, 0));
         }

@@ -1,3 +1,4 @@
+#include "MessageCapture.h"
 #include "RecordingShellLauncher.h"
 #include "Startup.h"
 #include "TzBackGroundWnd.h"
@@ -16,15 +17,6 @@
 
 namespace
 {
-QStringList capturedMessages;
-
-void captureMessage(QtMsgType, const QMessageLogContext &, const QString &msg)
-{
-    // The offscreen platform's own remarks are not the application's.
-    if (!msg.startsWith(QLatin1String("This plugin does not support")))
-        capturedMessages << msg;
-}
-
 QLabel *labelWithText(QWidget *window, const QString &text)
 {
     for (QLabel *label : window->findChildren<QLabel *>()) {
@@ -82,9 +74,12 @@ private slots:
     void filterConsumesPressesOnOpenClientLabel();
     void launchesClientFromInstallPath_data();
     void launchesClientFromInstallPath();
+    void readsInstallPathWrittenAsPlainUtf8();
+    void doesNotLaunchWithoutInstallPath_data();
     void doesNotLaunchWithoutInstallPath();
     void guideLinkOpensDialogOverDimmedWindow();
     void otherLinkChangesNothing();
+    void dialogCloseWithoutOverlayDoesNothing();
     void everyWayOfClosingTheGuideHidesTheOverlay_data();
     void everyWayOfClosingTheGuideHidesTheOverlay();
     void secondOpeningFollowsTheMovedWindow();
@@ -112,12 +107,12 @@ void TestMainpage::initTestCase()
 
 void TestMainpage::init()
 {
-    capturedMessages.clear();
+    MessageCapture::messages().clear();
 }
 
 void TestMainpage::cleanup()
 {
-    qInstallMessageHandler(nullptr);
+    MessageCapture::uninstall();
     qDeleteAll(openGuides());
     window.reset();
     flushDeletions();
@@ -150,7 +145,7 @@ mainpage *TestMainpage::createWindow()
 
 ebookTipDialog *TestMainpage::openGuide(mainpage *target)
 {
-    QLabel *description = labelWithText(target, descriptionText);
+    QLabel *description = target->findChild<QLabel *>("guideLinkLabel");
     if (!description)
         return nullptr;
     const int before = openGuides().size();
@@ -177,10 +172,11 @@ void TestMainpage::buildsTitleRowInOrder()
     QVERIFY(logo);
     QCOMPARE(logo->size(), key.size() + QSize(6, 0));
 
-    QList<QToolButton *> buttons = w->findChildren<QToolButton *>();
-    QCOMPARE(buttons.size(), 2);
-    std::sort(buttons.begin(), buttons.end(),
-              [](QToolButton *a, QToolButton *b) { return a->x() < b->x(); });
+    QCOMPARE(w->findChildren<QToolButton *>().size(), 2);
+    const QList<QToolButton *> buttons = {w->findChild<QToolButton *>("minimizeButton"),
+                                          w->findChild<QToolButton *>("closeButton")};
+    QVERIFY(buttons.at(0) && buttons.at(1));
+    QVERIFY(buttons.at(0)->x() < buttons.at(1)->x());
     const QSize mini = QPixmap(QStringLiteral("images/mini.png")).size();
     const QSize close = QPixmap(QStringLiteral("images/close.png")).size();
     QCOMPARE(buttons.at(0)->size(), mini + QSize(5, 5));
@@ -206,22 +202,19 @@ void TestMainpage::buildsTitleButtonsWithoutImages()
     QTemporaryDir empty;
     QVERIFY(QDir::setCurrent(empty.path()));
     mainpage *w = createWindow();
-    QList<QToolButton *> buttons = w->findChildren<QToolButton *>();
-    QCOMPARE(buttons.size(), 2);
-    std::sort(buttons.begin(), buttons.end(),
-              [](QToolButton *a, QToolButton *b) { return a->x() < b->x(); });
-    QCOMPARE(buttons.at(0)->size(), QSize(5, 5));
-    QCOMPARE(buttons.at(1)->size(), QSize(10, 10));
-    QVERIFY(buttons.at(1)->icon().isNull());
+    QCOMPARE(w->findChild<QToolButton *>("minimizeButton")->size(), QSize(5, 5));
+    QCOMPARE(w->findChild<QToolButton *>("closeButton")->size(), QSize(10, 10));
+    QVERIFY(w->findChild<QToolButton *>("closeButton")->icon().isNull());
     QCOMPARE(w->size(), QSize(936, 760));
 }
 
 void TestMainpage::buildsCardInOrder()
 {
     mainpage *w = createWindow();
-    QLabel *openClient = labelWithText(w, QStringLiteral("打开客户端"));
+    QLabel *openClient = w->findChild<QLabel *>("openClientLabel");
     QVERIFY(openClient);
-    QWidget *card = openClient->parentWidget();
+    QWidget *card = w->findChild<QWidget *>("ebookCard");
+    QCOMPARE(openClient->parentWidget(), card);
     QCOMPARE(card->size(), QSize(298, 500));
     QCOMPARE(card->styleSheet(),
              QStringLiteral("margin-left:10px;border-width:1px;border-style: solid;"
@@ -316,7 +309,8 @@ void TestMainpage::leftPressOnTitleButtonDoesNotDrag()
 {
     mainpage *w = createWindow();
     w->move(100, 80);
-    QToolButton *mini = w->findChildren<QToolButton *>().first();
+    QToolButton *mini = w->findChild<QToolButton *>("minimizeButton");
+    QVERIFY(mini);
 
     sendMouse(mini, QEvent::MouseButtonPress, QPoint(2, 2), Qt::LeftButton);
     QCursor::setPos(QPoint(600, 500));
@@ -335,7 +329,7 @@ void TestMainpage::filterConsumesPressesOnOpenClientLabel()
 {
     mainpage *w = createWindow();
     w->move(100, 80);
-    QLabel *openClient = labelWithText(w, QStringLiteral("打开客户端"));
+    QLabel *openClient = w->findChild<QLabel *>("openClientLabel");
     QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), Qt::LeftButton, Qt::LeftButton,
                       Qt::NoModifier);
     QMouseEvent release(QEvent::MouseButtonRelease, QPointF(5, 5), Qt::LeftButton, Qt::NoButton,
@@ -346,24 +340,34 @@ void TestMainpage::filterConsumesPressesOnOpenClientLabel()
     QVERIFY(!w->eventFilter(openClient, &release));
     QVERIFY(!w->eventFilter(openClient, &doubleClick));
 
-    // A consumed press starts no drag.
-    w->showNormal();
-    sendMouse(openClient, QEvent::MouseButtonPress, QPoint(5, 5), Qt::LeftButton);
-    QCursor::setPos(QPoint(600, 500));
-    sendMouse(w, QEvent::MouseMove, w->mapFromGlobal(QPoint(600, 500)), Qt::LeftButton);
-    QCOMPARE(w->pos(), QPoint(100, 80));
+    // A consumed press, of any button, starts no drag.
+    for (Qt::MouseButton button : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton}) {
+        w->showNormal();
+        sendMouse(openClient, QEvent::MouseButtonPress, QPoint(5, 5), button);
+        QCursor::setPos(QPoint(600, 500));
+        sendMouse(w, QEvent::MouseMove, w->mapFromGlobal(QPoint(600, 500)), button);
+        QCOMPARE(w->pos(), QPoint(100, 80));
+        sendMouse(w, QEvent::MouseButtonRelease, w->mapFromGlobal(QPoint(600, 500)), button);
+    }
 }
 
 void TestMainpage::launchesClientFromInstallPath_data()
 {
     QTest::addColumn<QString>("installPath");
     QTest::addColumn<QString>("file");
+#ifdef Q_OS_WIN
     QTest::newRow("plain") << "D:\\Apps"
                            << "D:\\Apps\\OrlaEntrance\\OrlaEntrance.exe";
     QTest::newRow("trailing backslash") << "D:\\Apps\\"
                                         << "D:\\Apps\\\\OrlaEntrance\\OrlaEntrance.exe";
-    QTest::newRow("unix") << "/opt/lessa"
-                          << "/opt/lessa\\OrlaEntrance\\OrlaEntrance.exe";
+#else
+    QTest::newRow("plain") << "/opt/lessa"
+                           << "/opt/lessa\\OrlaEntrance\\OrlaEntrance.exe";
+    QTest::newRow("trailing slash") << "/opt/lessa/"
+                                    << "/opt/lessa/\\OrlaEntrance\\OrlaEntrance.exe";
+    QTest::newRow("chinese") << "/opt/课堂 软件"
+                             << "/opt/课堂 软件\\OrlaEntrance\\OrlaEntrance.exe";
+#endif
 }
 
 void TestMainpage::launchesClientFromInstallPath()
@@ -371,17 +375,17 @@ void TestMainpage::launchesClientFromInstallPath()
     QFETCH(QString, installPath);
     QFETCH(QString, file);
     setInstallPath(installPath);
-    qInstallMessageHandler(captureMessage);
+    MessageCapture::install();
     mainpage *w = createWindow();
-    QCOMPARE(capturedMessages.value(0),
+    QCOMPARE(MessageCapture::messages().value(0),
              QStringLiteral("\"%1\"").arg(QString(installPath + "\\").replace("\\", "\\\\")));
-    QLabel *openClient = labelWithText(w, QStringLiteral("打开客户端"));
+    QLabel *openClient = w->findChild<QLabel *>("openClientLabel");
 
     int expectedCalls = 0;
     for (Qt::MouseButton button : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton}) {
         w->showNormal();
         w->move(120, 90);
-        capturedMessages.clear();
+        MessageCapture::messages().clear();
         QTest::mousePress(openClient, button, Qt::NoModifier, QPoint(10, 10));
         ++expectedCalls;
         QCOMPARE(launcher->calls.size(), expectedCalls);
@@ -393,32 +397,72 @@ void TestMainpage::launchesClientFromInstallPath()
         QCOMPARE(call.showCommand, 1);
         QVERIFY(w->windowState() & Qt::WindowMinimized);
         QCOMPARE(w->pos(), QPoint(120, 90));
-        QCOMPARE(capturedMessages, QStringList{"\"\""});
+        QCOMPARE(MessageCapture::messages(), QStringList{"\"\""});
         QTest::mouseRelease(openClient, button, Qt::NoModifier, QPoint(10, 10));
     }
     setInstallPath(QVariant());
 }
 
+void TestMainpage::readsInstallPathWrittenAsPlainUtf8()
+{
+#ifdef Q_OS_WIN
+    QSKIP("the install path lives in the registry on Windows");
+#else
+    const QString file =
+        QSettings(QSettings::NativeFormat, QSettings::SystemScope, "Lessa", "Lessa").fileName();
+    QFile conf(file);
+    QVERIFY(conf.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    conf.write(QStringLiteral("[General]\nInstallPath=/opt/课堂软件\n").toUtf8());
+    conf.close();
+
+    mainpage *w = createWindow();
+    QTest::mousePress(w->findChild<QLabel *>("openClientLabel"), Qt::LeftButton);
+    QCOMPARE(launcher->calls.size(), 1);
+    QCOMPARE(launcher->calls.first().file,
+             QStringLiteral("/opt/课堂软件\\OrlaEntrance\\OrlaEntrance.exe"));
+    QVERIFY(w->windowState() & Qt::WindowMinimized);
+    setInstallPath(QVariant());
+#endif
+}
+
+void TestMainpage::doesNotLaunchWithoutInstallPath_data()
+{
+    QTest::addColumn<QVariant>("value");
+    QTest::newRow("missing") << QVariant();
+    QTest::newRow("empty") << QVariant(QString());
+    QTest::newRow("relative") << QVariant("Apps\\Lessa");
+    QTest::newRow("backslash: a network share") << QVariant("\\");
+    QTest::newRow("UNC share") << QVariant("\\\\server\\share");
+#ifdef Q_OS_WIN
+    QTest::newRow("root of the current drive") << QVariant("\\Apps");
+#else
+    QTest::newRow("windows drive") << QVariant("D:\\Apps");
+    QTest::newRow("double slash") << QVariant("//server/share");
+#endif
+}
+
 void TestMainpage::doesNotLaunchWithoutInstallPath()
 {
-    setInstallPath(QVariant());
+    QFETCH(QVariant, value);
+    setInstallPath(value);
     mainpage *w = createWindow();
-    qInstallMessageHandler(captureMessage);
-    QTest::mousePress(labelWithText(w, QStringLiteral("打开客户端")), Qt::LeftButton);
+    MessageCapture::install();
+    QTest::mousePress(w->findChild<QLabel *>("openClientLabel"), Qt::LeftButton);
     QVERIFY(launcher->calls.isEmpty());
     QVERIFY(!(w->windowState() & Qt::WindowMinimized));
-    QCOMPARE(capturedMessages.size(), 1);
-    QVERIFY(capturedMessages.first().contains("not configured"));
+    QCOMPARE(MessageCapture::messages().size(), 1);
+    QVERIFY(MessageCapture::messages().first().contains("not configured"));
+    setInstallPath(QVariant());
 }
 
 void TestMainpage::guideLinkOpensDialogOverDimmedWindow()
 {
     mainpage *w = createWindow();
     w->move(140, 70);
-    qInstallMessageHandler(captureMessage);
+    MessageCapture::install();
     ebookTipDialog *guide = openGuide(w);
     QVERIFY(guide);
-    QCOMPARE(capturedMessages, QStringList{"\"ebookurl\""});
+    QCOMPARE(MessageCapture::messages(), QStringList{"\"ebookurl\""});
 
     QCOMPARE(guide->size(), QSize(560, 544));
     QCOMPARE(guide->minimumSize(), guide->maximumSize());
@@ -440,13 +484,23 @@ void TestMainpage::guideLinkOpensDialogOverDimmedWindow()
 void TestMainpage::otherLinkChangesNothing()
 {
     mainpage *w = createWindow();
-    qInstallMessageHandler(captureMessage);
-    QMetaObject::invokeMethod(labelWithText(w, descriptionText), "linkActivated",
+    MessageCapture::install();
+    QMetaObject::invokeMethod(w->findChild<QLabel *>("guideLinkLabel"), "linkActivated",
                               Q_ARG(QString, "EBOOKURL"));
     QMetaObject::invokeMethod(w, "openUrl", Q_ARG(QString, "https://example.com/"));
     QVERIFY(openGuides().isEmpty());
     QVERIFY(w->findChildren<TzBackGroundWnd *>().isEmpty());
-    QVERIFY(capturedMessages.isEmpty());
+    QVERIFY(MessageCapture::messages().isEmpty());
+}
+
+void TestMainpage::dialogCloseWithoutOverlayDoesNothing()
+{
+    mainpage *w = createWindow();
+    MessageCapture::install();
+    QVERIFY(QMetaObject::invokeMethod(w, "slotdialogclose"));
+    QVERIFY(w->findChildren<TzBackGroundWnd *>().isEmpty());
+    QVERIFY(w->isVisible());
+    QVERIFY(MessageCapture::messages().isEmpty());
 }
 
 void TestMainpage::everyWayOfClosingTheGuideHidesTheOverlay_data()
@@ -476,7 +530,7 @@ void TestMainpage::everyWayOfClosingTheGuideHidesTheOverlay()
     });
 
     if (how == "button") {
-        QTest::mouseClick(guide->findChild<QToolButton *>(), Qt::LeftButton);
+        QTest::mouseClick(guide->findChild<QToolButton *>("closeButton"), Qt::LeftButton);
     } else if (how == "escape") {
         QTest::keyClick(guide, Qt::Key_Escape);
     } else if (how == "request") {

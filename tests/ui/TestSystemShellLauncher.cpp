@@ -10,6 +10,8 @@ class TestSystemShellLauncher : public QObject
 
 private slots:
     void mapsWindowsSeparators();
+    void acceptsOnlyAbsoluteLocalPaths_data();
+    void acceptsOnlyAbsoluteLocalPaths();
     void startsExecutableDetached();
 };
 
@@ -19,6 +21,46 @@ void TestSystemShellLauncher::mapsWindowsSeparators()
              QStringLiteral("/opt/lessa/OrlaEntrance/OrlaEntrance.exe"));
     QCOMPARE(SystemShellLauncher::toLocalPath("/opt/lessa/\\OrlaEntrance\\OrlaEntrance.exe"),
              QStringLiteral("/opt/lessa//OrlaEntrance/OrlaEntrance.exe"));
+}
+
+void TestSystemShellLauncher::acceptsOnlyAbsoluteLocalPaths_data()
+{
+    // Install paths as the main window builds them: the registry value plus a backslash.
+    QTest::addColumn<QString>("installPath");
+    QTest::addColumn<bool>("windows");
+    QTest::addColumn<bool>("posix");
+    QTest::newRow("empty value") << "\\" << false << false;
+    QTest::newRow("drive") << "D:\\Apps\\" << true << false;
+    QTest::newRow("drive, trailing backslash") << "D:\\Apps\\\\" << true << false;
+    QTest::newRow("lower-case drive") << "c:\\x\\" << true << false;
+    QTest::newRow("drive root") << "D:\\" << true << false;
+    QTest::newRow("drive-relative") << "D:Apps\\" << false << false;
+    QTest::newRow("drive, slash") << "D:/Apps\\" << false << false;
+    QTest::newRow("not a letter") << "1:\\Apps\\" << false << false;
+    QTest::newRow("root of the current drive") << "\\Apps\\" << false << true;
+    QTest::newRow("backslash value: a share") << "\\\\" << false << false;
+    QTest::newRow("UNC share") << "\\\\server\\share\\" << false << false;
+    QTest::newRow("relative") << "Apps\\" << false << false;
+    QTest::newRow("dot-relative") << ".\\Apps\\" << false << false;
+    QTest::newRow("posix") << "/opt/lessa\\" << false << true;
+    QTest::newRow("posix, trailing slash") << "/opt/lessa/\\" << false << true;
+    QTest::newRow("posix root value") << "/\\" << false << false;
+    QTest::newRow("posix double slash") << "//host/share\\" << false << false;
+    QTest::newRow("chinese") << "/opt/课堂\\" << false << true;
+}
+
+void TestSystemShellLauncher::acceptsOnlyAbsoluteLocalPaths()
+{
+    QFETCH(QString, installPath);
+    QFETCH(bool, windows);
+    QFETCH(bool, posix);
+    QCOMPARE(SystemShellLauncher::isAbsoluteLocalWindowsPath(installPath), windows);
+    QCOMPARE(SystemShellLauncher::isAbsoluteLocalPosixPath(installPath), posix);
+#ifdef Q_OS_WIN
+    QCOMPARE(SystemShellLauncher::isAbsoluteLocalPath(installPath), windows);
+#else
+    QCOMPARE(SystemShellLauncher::isAbsoluteLocalPath(installPath), posix);
+#endif
 }
 
 void TestSystemShellLauncher::startsExecutableDetached()

@@ -60,7 +60,12 @@ int CloudPostCommand::run(const QStringList &arguments)
     bool validTimeout = false;
     timeoutSeconds = parser.value(timeoutOption).toInt(&validTimeout);
     const QStringList positional = parser.positionalArguments();
-    if (!validTimeout || timeoutSeconds <= 0 || positional.isEmpty()) {
+    if (!validTimeout || timeoutSeconds <= 0 || timeoutSeconds > MaxTimeoutSeconds) {
+        printTo(stderr, QStringLiteral("--timeout must be a whole number of seconds from 1 to %1")
+                            .arg(MaxTimeoutSeconds));
+        return UsageError;
+    }
+    if (positional.isEmpty()) {
         printTo(stderr, parser.helpText());
         return UsageError;
     }

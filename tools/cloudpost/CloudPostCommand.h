@@ -14,6 +14,8 @@ class CloudPostCommand : public QObject
 
 public:
     enum ExitCode { Success = 0, RequestFailed = 1, UsageError = 2, TimedOut = 3 };
+    // The longest time-out whose milliseconds still fit a timer's 32-bit interval.
+    static constexpr int MaxTimeoutSeconds = 2147483;
 
     explicit CloudPostCommand(QObject *parent = nullptr);
 
