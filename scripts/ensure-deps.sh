@@ -3,7 +3,7 @@
 
 LESSA_PACKAGES=(cmake ninja-build g++ qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
     fonts-wqy-microhei fontconfig xvfb xauth x11-utils xdotool xcompmgr fluxbox wmctrl imagemagick
-    clang libclang-rt-dev)
+    clang libclang-rt-dev python3 dpkg-dev)
 
 # Installs the named packages; when one of them does not exist in this release's registry,
 # says which in one line instead of apt's page of output.

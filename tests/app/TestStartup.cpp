@@ -139,17 +139,19 @@ void TestStartup::needLogWritesLinesFromRealStartup()
     const QString runDir = work.path() + "/cwd";
     QVERIFY(QDir().mkpath(binDir));
     QVERIFY(QDir().mkpath(runDir));
-    QVERIFY(QFile::copy(QStringLiteral(VIPCARD_BINARY), binDir + "/vipcard"));
+    const QString executable = binDir + "/" + QFileInfo(QStringLiteral(VIPCARD_BINARY)).fileName();
+    QVERIFY(QFile::copy(QStringLiteral(VIPCARD_BINARY), executable));
     writeFile(binDir + "/version.ini", "[General]\nNeedLog=1\ncloudHost=http://127.0.0.1:9/\n");
 
     QProcess app;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("XDG_CONFIG_HOME", work.path() + "/home-config");
     environment.insert("XDG_CONFIG_DIRS", work.path() + "/system-config");
+    // The platform comes from Qt's own command-line option, through the GUI entry point.
+    environment.remove("QT_QPA_PLATFORM");
     app.setProcessEnvironment(environment);
     app.setWorkingDirectory(runDir);
-    app.start(binDir + "/vipcard", QStringList{});
+    app.start(executable, {"-platform", "offscreen"});
     QVERIFY(app.waitForStarted());
 
     QByteArray content;

@@ -360,6 +360,9 @@ void TestMainpage::launchesClientFromInstallPath_data()
                            << "D:\\Apps\\OrlaEntrance\\OrlaEntrance.exe";
     QTest::newRow("trailing backslash") << "D:\\Apps\\"
                                         << "D:\\Apps\\\\OrlaEntrance\\OrlaEntrance.exe";
+    QTest::newRow("spaces and chinese")
+        << "C:\\Program Files\\课堂 软件"
+        << "C:\\Program Files\\课堂 软件\\OrlaEntrance\\OrlaEntrance.exe";
 #else
     QTest::newRow("plain") << "/opt/lessa"
                            << "/opt/lessa\\OrlaEntrance\\OrlaEntrance.exe";

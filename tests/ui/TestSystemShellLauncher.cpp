@@ -66,7 +66,41 @@ void TestSystemShellLauncher::acceptsOnlyAbsoluteLocalPaths()
 void TestSystemShellLauncher::startsExecutableDetached()
 {
 #ifdef Q_OS_WIN
-    QSKIP("starts programs through the Windows shell");
+    // A real Windows program in a throw-away install folder, started through ShellExecuteW.
+    QTemporaryDir install;
+    QVERIFY(QDir().mkpath(install.path() + "/OrlaEntrance"));
+    const QString program = install.path() + "/OrlaEntrance/OrlaEntrance.exe";
+    QVERIFY(QFile::copy(QStringLiteral(SHELL_RECORDER), program));
+    const QString record = install.path() + "/OrlaEntrance/record.txt";
+
+    struct Case {
+        QString parameters;
+        QString workingDirectory;
+    };
+    const QString elsewhere = QDir::toNativeSeparators(install.path());
+    for (const Case &run : {Case{"", QString()}, Case{"--card \"a b\"", elsewhere}}) {
+        QFile::remove(record);
+        SystemShellLauncher launcher;
+        const QString file = QDir::toNativeSeparators(program);
+        launcher.execute("open", file, run.parameters, run.workingDirectory,
+                         ShellLauncher::ShowNormal);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), 20000);
+        QFile result(record);
+        QVERIFY(result.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(result.readAll()).split('\n');
+        QCOMPARE(lines.size(), 4);
+        // The shell quotes the program and appends the parameters, if any, after a space.
+        QString commandLine = lines.at(0).trimmed();
+        QString expected = run.parameters.isEmpty() ? QString() : " " + run.parameters;
+        QVERIFY2(commandLine == "\"" + file + "\"" + expected || commandLine == file + expected,
+                 qPrintable(commandLine));
+        // No working directory: the program inherits ours.
+        const QString directory =
+            run.workingDirectory.isNull() ? QDir::currentPath() : run.workingDirectory;
+        QCOMPARE(QDir::cleanPath(QDir::fromNativeSeparators(lines.at(1))).toLower(),
+                 QDir::cleanPath(QDir::fromNativeSeparators(directory)).toLower());
+        QCOMPARE(lines.at(2), QStringLiteral("1"));
+    }
 #else
     // A stand-in client in a throw-away install folder that records that it ran.
     QTemporaryDir install;

@@ -1,0 +1,4 @@
+# 32-bit Windows, the product's home: what scripts/windows.sh build makes.
+set(LESSA_MINGW_TRIPLET i686-w64-mingw32)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
