@@ -37,8 +37,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand)
     DWORD written = 0;
     WriteFile(file, record.data(), DWORD(record.size()), &written, nullptr);
     CloseHandle(file);
-    return MoveFileExW(partial.c_str(), (folder + L"record.txt").c_str(),
-                       MOVEFILE_REPLACE_EXISTING)
+    return MoveFileExW(partial.c_str(), (folder + L"record.txt").c_str(), MOVEFILE_REPLACE_EXISTING)
                ? 0
                : 1;
 }

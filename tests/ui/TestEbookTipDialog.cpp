@@ -16,6 +16,7 @@ class TestEbookTipDialog : public QObject
 private slots:
     void initTestCase();
     void buildsTitleAndSteps();
+    void showsStepPicturesWhole();
     void scrollsStepsBelowFixedTitle();
     void showsModallyWithoutBlocking();
     void announcesEachClosingOnce();
@@ -73,6 +74,29 @@ void TestEbookTipDialog::buildsTitleAndSteps()
         auto *picture = qobject_cast<QLabel *>(content->itemAt(step * 4 + 2)->widget());
         QCOMPARE(picture->size(), QSize(519, 280));
         QVERIFY(picture->pixmap() && !picture->pixmap()->isNull());
+    }
+}
+
+void TestEbookTipDialog::showsStepPicturesWhole()
+{
+    ebookTipDialog dialog(nullptr);
+    dialog.setFixedSize(560, 544);
+    dialog.showdialog();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    for (int step = 1; step <= 3; ++step) {
+        auto *picture = dialog.findChild<QLabel *>(QStringLiteral("stepPicture%1").arg(step));
+        QVERIFY(picture && picture->pixmap());
+        QCOMPARE(picture->size(), QSize(519, 280));
+        // The sheet's 64-pixel left margin leaves 455 by 280 pixels, where the label centres
+        // its picture: nothing of the picture may fall outside.
+        const QRect visible = picture->contentsRect();
+        QCOMPARE(visible, QRect(64, 0, 455, 280));
+        QRect shown(QPoint(), picture->pixmap()->size());
+        shown.moveCenter(visible.center());
+        QVERIFY2(
+            visible.contains(shown),
+            qPrintable(
+                QStringLiteral("step %1: %2x%3").arg(step).arg(shown.width()).arg(shown.height())));
     }
 }
 

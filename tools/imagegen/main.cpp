@@ -162,7 +162,10 @@ void drawClientWindow(QPainter &p, const QString &title, int activeItem)
     p.drawRoundedRect(frame, 8, 8);
     p.setPen(Qt::NoPen);
     p.setBrush(accent);
+    // Rounded at the top only: the union of a rounded rectangle and a square-cornered lower
+    // part (winding fill, or the overlap would be a hole).
     QPainterPath bar;
+    bar.setFillRule(Qt::WindingFill);
     bar.addRoundedRect(QRectF(10, 10, 499, 34), 8, 8);
     bar.addRect(QRectF(10, 30, 499, 14));
     p.drawPath(bar.simplified());
@@ -231,11 +234,8 @@ void drawPointer(QPainter &p, const QPointF &tip)
     p.drawPath(arrow);
 }
 
-QImage loginScreen()
+void drawLoginScreen(QPainter &p)
 {
-    QImage image = blank(519, 280, window);
-    QPainter p(&image);
-    begin(p);
     drawClientWindow(p, QStringLiteral("登录"), -1);
     p.setPen(text);
     p.setFont(uiFont(18, true));
@@ -248,14 +248,10 @@ QImage loginScreen()
     p.drawText(QRectF(200, 226, 220, 20), Qt::AlignRight | Qt::AlignVCenter,
                QStringLiteral("没有账号？立即注册"));
     drawPointer(p, QPointF(330, 200));
-    return image;
 }
 
-QImage personalCentreScreen()
+void drawPersonalCentreScreen(QPainter &p)
 {
-    QImage image = blank(519, 280, window);
-    QPainter p(&image);
-    begin(p);
     drawClientWindow(p, QStringLiteral("书架"), 2);
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(0xdc, 0xe6, 0xf6));
@@ -285,14 +281,10 @@ QImage personalCentreScreen()
                    QStringLiteral(">"));
     }
     drawPointer(p, QPointF(60, 140));
-    return image;
 }
 
-QImage redeemScreen()
+void drawRedeemScreen(QPainter &p)
 {
-    QImage image = blank(519, 280, window);
-    QPainter p(&image);
-    begin(p);
     drawClientWindow(p, QStringLiteral("个人中心"), 2);
     p.setPen(text);
     p.setFont(uiFont(16, true));
@@ -315,6 +307,20 @@ QImage redeemScreen()
     drawField(p, QRectF(306, 140, 180, 30), QStringLiteral("请输入密码"));
     drawButton(p, QRectF(306, 190, 180, 32), QStringLiteral("立即激活"));
     drawPointer(p, QPointF(410, 204));
+}
+
+// The guide shows each step picture in a label whose margin leaves 455 by 280 pixels visible:
+// the client screens are drawn at their design size of 519 by 280 and scaled to fit.
+QImage stepPicture(void (*drawScreen)(QPainter &))
+{
+    constexpr qreal designWidth = 519, width = 455, height = 280;
+    constexpr qreal scale = width / designWidth;
+    QImage image = blank(int(width), int(height), window);
+    QPainter p(&image);
+    begin(p);
+    p.translate(0, (height - height * scale) / 2);
+    p.scale(scale, scale);
+    drawScreen(p);
     return image;
 }
 
@@ -342,8 +348,8 @@ int main(int argc, char *argv[])
     ok &= save(ebookIllustration(), folder, QStringLiteral("ebook.png"));
     for (int step = 1; step <= 3; ++step)
         ok &= save(badge(step), folder, QStringLiteral("%1.png").arg(step));
-    ok &= save(loginScreen(), folder, QStringLiteral("ebookpic_1.png"));
-    ok &= save(personalCentreScreen(), folder, QStringLiteral("ebookpic_2.png"));
-    ok &= save(redeemScreen(), folder, QStringLiteral("ebookpic_3.png"));
+    ok &= save(stepPicture(drawLoginScreen), folder, QStringLiteral("ebookpic_1.png"));
+    ok &= save(stepPicture(drawPersonalCentreScreen), folder, QStringLiteral("ebookpic_2.png"));
+    ok &= save(stepPicture(drawRedeemScreen), folder, QStringLiteral("ebookpic_3.png"));
     return ok ? 0 : 1;
 }
