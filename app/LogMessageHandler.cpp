@@ -148,14 +148,13 @@ QString logDirectory(LogState &state)
         state.settingsFile = QFile::encodeName(QSettings().fileName());
         state.stampKnown = false;
     }
-    bool reread = true;
-#ifndef Q_OS_WIN
     // Stamp before reading: a save that lands while QSettings reads then differs from the
     // stamp kept, and the next message reads again.
     const FileStamp stamp = stampOf(state.settingsFile);
-    reread = !state.stampKnown || !(stamp == state.stamp);
+#ifdef Q_OS_WIN
+    const bool reread = true;
 #else
-    const FileStamp stamp;
+    const bool reread = !state.stampKnown || !(stamp == state.stamp);
 #endif
     if (reread) {
         QSettings settings;

@@ -48,6 +48,10 @@ void TestStartup::initTestCase()
     QVERIFY(work.isValid());
     originalDirectory = QDir::currentPath();
     QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, work.path() + "/system");
+    // On Windows that is the real registry (of the test prefix), which another test may have
+    // left an install path in.
+    QSettings(QSettings::NativeFormat, QSettings::SystemScope, "Lessa", "Lessa")
+        .remove("InstallPath");
 }
 
 void TestStartup::cleanup()
