@@ -60,7 +60,7 @@ mount_into() {
 base_root() {
     local release=$1 base="$cache/$release"
     if [[ ! -e $base/.lessa-complete ]]; then
-        echo "== debootstrap $release from $mirror (cached in $base)"
+        echo "== debootstrap $release from $mirror (cached in $base)" >&2
         rm -rf "$base"
         debootstrap --variant=minbase --include=git,ca-certificates "$release" "$base" \
             "$mirror" >"$cache/$release-debootstrap.log" 2>&1 ||
