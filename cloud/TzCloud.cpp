@@ -24,18 +24,26 @@ const char *const clientSessionKey = "deskagent";
 
 TzCloud::TzCloud(QObject *parent) : TzCloud(configuredHost(), parent) {}
 
-TzCloud::TzCloud(const QString &host, QObject *parent)
-    : QObject(parent), m_networkManager(new QNetworkAccessManager(this))
+TzCloud::TzCloud(const QString &host, QObject *parent) : QObject(parent)
 {
     m_host = host.isEmpty() ? QString::fromLatin1(defaultHost()) : host;
     QMessageLogger().debug() << m_host;
+}
 
+QNetworkAccessManager *TzCloud::networkManager()
+{
+    // Made for the first request: constructing it loads Qt's bearer plugins, a cost that the
+    // main window, which owns a client from the start, should not pay before it is shown.
+    if (!m_networkManager) {
+        m_networkManager = new QNetworkAccessManager(this);
 #if QT_VERSION >= QT_VERSION_CHECK(5, 9, 0)
-    // A redirect is an answer of its own (error 0), whatever a Qt version's default is.
-    m_networkManager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+        // A redirect is an answer of its own (error 0), whatever a Qt version's default is.
+        m_networkManager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
 #endif
-    connect(m_networkManager, SIGNAL(finished(QNetworkReply *)), this,
-            SLOT(sltFinish(QNetworkReply *)));
+        connect(m_networkManager, SIGNAL(finished(QNetworkReply *)), this,
+                SLOT(sltFinish(QNetworkReply *)));
+    }
+    return m_networkManager;
 }
 
 TzCloud::~TzCloud() = default;
@@ -59,7 +67,7 @@ QString TzCloud::postRequest(QMap<QString, QString> params, QString apiPath)
     // The type the network layer would choose anyway; naming it spares a warning per post.
     request.setHeader(QNetworkRequest::ContentTypeHeader,
                       QByteArrayLiteral("application/x-www-form-urlencoded"));
-    m_networkManager->post(request, buildPostData(params));
+    networkManager()->post(request, buildPostData(params));
     return url.toString();
 }
 

@@ -43,8 +43,10 @@ public slots:
     void sltFinish(QNetworkReply *reply);
 
 private:
+    QNetworkAccessManager *networkManager();
+
     QString m_host;
-    QNetworkAccessManager *m_networkManager;
+    QNetworkAccessManager *m_networkManager = nullptr;
     QMutex m_mutex;
 };
 

@@ -6,6 +6,7 @@
 #include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -58,6 +59,7 @@ private slots:
     void survivesNestedEventLoopInReceiver();
     void answersEachOfManyOutstandingRequestsOnce();
     void thousandRequestsLeaveNoObjectsBehind();
+    void makesNetworkManagerForFirstRequest();
     void readsHostFromVersionIni();
     void fallsBackToDefaultHost();
 
@@ -470,6 +472,18 @@ void TestTzCloud::thousandRequestsLeaveNoObjectsBehind()
     QCOMPARE(answered, 1000);
     QCOMPARE(server->requests.size(), 1000);
     QCOMPARE(liveObjects(), afterFirst);
+}
+
+void TestTzCloud::makesNetworkManagerForFirstRequest()
+{
+    // Nothing of the network layer is loaded for a client that never posts.
+    TzCloud cloud(server->baseUrl(), nullptr);
+    QVERIFY(cloud.findChildren<QNetworkAccessManager *>().isEmpty());
+    QSignalSpy finished(&cloud, SIGNAL(sigHttpRequestFinish(QString, QJsonObject)));
+    cloud.postRequest({}, "first");
+    cloud.postRequest({}, "second");
+    QTRY_COMPARE(finished.size(), 2);
+    QCOMPARE(cloud.findChildren<QNetworkAccessManager *>().size(), 1);
 }
 
 void TestTzCloud::survivesNestedEventLoopInReceiver()
