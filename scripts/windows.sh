@@ -10,6 +10,7 @@
 #   scripts/windows.sh run        build-win64/vipcard.exe under Wine, as ./run starts the
 #                                 Linux build (a screenshot when there is no display)
 #   scripts/windows.sh api-check  fails on any use of Qt API newer than 5.9 without a guard
+#   scripts/windows.sh installer  build, then build-win32/vipcard.msi
 #   scripts/windows.sh qt         only the one-time Qt builds
 #
 # Why two architectures: the product is a 32-bit executable, but Wine runs 32-bit code only
@@ -27,7 +28,7 @@ LESSA_WIN_SRC=/var/cache/lessa/qtbase-src
 LESSA_WIN_PACKAGES=(g++-mingw-w64-i686-posix mingw-w64-i686-dev g++-mingw-w64-x86-64-posix
     mingw-w64-x86-64-dev binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine64 cmake
     ninja-build make python3 perl dpkg-dev xvfb xauth x11-utils xdotool xcompmgr fluxbox
-    imagemagick fonts-wqy-microhei)
+    imagemagick fonts-wqy-microhei wixl msitools)
 
 lessa_sudo() {
     if [[ $(id -u) -ne 0 ]]; then sudo "$@"; else "$@"; fi
@@ -192,8 +193,37 @@ lessa_win_test() {
     lessa_start_xvfb +extension Composite
     trap 'kill "$LESSA_XVFB_PID" 2>/dev/null; "$LESSA_ROOT/scripts/wine-run.sh" --stop' EXIT
     "$LESSA_ROOT/scripts/wine-run.sh" --prepare
-    cd "$LESSA_ROOT/build-win64"
-    ctest --output-on-failure "$@"
+    local failed=0
+    (cd "$LESSA_ROOT/build-win64" && ctest --output-on-failure "$@") || failed=1
+
+    echo "== End-to-end test of the Windows build under Wine (fluxbox, xcompmgr)"
+    # The driver is the Linux build of the end-to-end test.
+    lessa_ensure_deps
+    lessa_build "$LESSA_ROOT/build" --target TestEndToEnd >/dev/null
+    fluxbox >/dev/null 2>&1 &
+    local wm=$!
+    xcompmgr >/dev/null 2>&1 &
+    local compositor=$!
+    sleep 0.5
+    LESSA_E2E_WINE="$LESSA_ROOT/scripts/wine-run.sh" \
+        LESSA_E2E_EXE="$LESSA_ROOT/build-win64/vipcard.exe" \
+        LESSA_E2E_CLIENT="$LESSA_ROOT/build-win64/tests/ui/shell_recorder.exe" \
+        LESSA_E2E_ARTIFACTS="$LESSA_ROOT/build-win64/artifacts/e2e" \
+        "$LESSA_ROOT/build/tests/e2e/TestEndToEnd" || failed=1
+
+    echo "== The installer under Wine: silent install, upgrade, shortcut, start, uninstall"
+    # The shipped MSI holds the 32-bit program; the one tested here the 64-bit build of it,
+    # which Wine can run on this machine, in the same package.
+    lessa_win_installer "$LESSA_ROOT/build-win32" "$LESSA_ROOT/build-win32/vipcard.msi"
+    local version
+    version=$(sed -n 's/^project([A-Za-z]* VERSION \([0-9.]*\).*/\1/p' "$LESSA_ROOT/CMakeLists.txt")
+    lessa_win_installer "$LESSA_ROOT/build-win64" "$LESSA_ROOT/build-win64/vipcard-older.msi" 0.9
+    lessa_win_installer "$LESSA_ROOT/build-win64" "$LESSA_ROOT/build-win64/vipcard.msi"
+    "$LESSA_ROOT/tests/installer/test-installer.sh" "$LESSA_ROOT/build-win64/vipcard-older.msi" \
+        "$LESSA_ROOT/build-win64/vipcard.msi" "$version" \
+        "$LESSA_ROOT/build-win64/artifacts/installer" || failed=1
+    kill "$compositor" "$wm" 2>/dev/null
+    return $failed
 }
 
 lessa_win_run() {
@@ -226,6 +256,22 @@ lessa_win_run() {
     echo "$screenshot"
 }
 
+# lessa_win_installer BUILD_DIR OUTPUT.msi [VERSION]: the MSI of the vipcard.exe in BUILD_DIR.
+lessa_win_installer() {
+    local build_dir=$1 output=$2 version=${3:-}
+    [[ -n $version ]] || version=$(sed -n 's/^project([A-Za-z]* VERSION \([0-9.]*\).*/\1/p' \
+        "$LESSA_ROOT/CMakeLists.txt")
+    local stage="$build_dir/installer-stage"
+    rm -rf "$stage"
+    mkdir -p "$stage/bin" "$stage/mainqss"
+    cp "$build_dir/vipcard.exe" "$stage/bin/"
+    cp -r "$LESSA_ROOT/images" "$stage/"
+    cp "$LESSA_ROOT/mainqss/main.qss" "$stage/mainqss/"
+    # wixl finds the files relative to its working directory.
+    (cd "$stage" && wixl -a x86 -D Version="$version" -o "$output" \
+        "$LESSA_ROOT/installer/vipcard.wxs")
+}
+
 # Qt 5.9 is the oldest Qt the product supports; it cannot be built here, so the product's code is
 # checked against the \since tags of the newer Qt's own sources.
 lessa_win_api_check() {
@@ -245,11 +291,16 @@ qt)
     lessa_win_qt x86_64
     ;;
 build) lessa_win_build ;;
+installer)
+    lessa_win_build
+    lessa_win_installer "$LESSA_ROOT/build-win32" "$LESSA_ROOT/build-win32/vipcard.msi"
+    echo "$LESSA_ROOT/build-win32/vipcard.msi: $(stat -c %s "$LESSA_ROOT/build-win32/vipcard.msi") bytes"
+    ;;
 api-check) lessa_win_api_check ;;
 test) lessa_win_test "$@" ;;
 run) lessa_win_run "$@" ;;
 *)
-    echo "usage: $0 build|test|run|api-check|qt" >&2
+    echo "usage: $0 build|test|run|installer|api-check|qt" >&2
     exit 2
     ;;
 esac
