@@ -106,6 +106,8 @@ LocalTime localNow(LogState &state)
                     int(now.tv_nsec / 1000000)};
         }
     }
+#else
+    Q_UNUSED(state)
 #endif
     const QDateTime now = clock ? clock() : QDateTime::currentDateTime();
     const QDate date = now.date();

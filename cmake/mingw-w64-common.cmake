@@ -14,6 +14,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 
 # Qt is static; so are the C and C++ runtimes, so that the executables need only Windows' DLLs.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# Release executables ship without their symbol tables.
+set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
 
 # CTest runs every test executable through Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)

@@ -166,8 +166,10 @@ lessa_win_inspect() {
         printf '%s: PE32, %s bytes, imports %s\n' "$(basename "$exe")" "$(stat -c %s "$exe")" \
             "$dlls"
     done
-    i686-w64-mingw32-objdump -p "$build_dir/vipcard.exe" | grep -qE '^Subsystem\s+0*2\s' ||
-        { echo "error: vipcard.exe is not a GUI (subsystem 2) executable" >&2; return 1; }
+    local subsystem
+    subsystem=$(i686-w64-mingw32-objdump -p "$build_dir/vipcard.exe" | sed -n 's/^Subsystem\s*//p')
+    [[ $subsystem == *"(Windows GUI)"* ]] ||
+        { echo "error: vipcard.exe is not a GUI executable: $subsystem" >&2; return 1; }
 }
 
 lessa_win_build() {
