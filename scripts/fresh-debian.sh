@@ -39,7 +39,7 @@ roots=()
 unmount_all() {
     local root mount_point
     for root in "${roots[@]}"; do
-        awk '{print $2}' /proc/self/mounts | grep "^$root/" | sort -r |
+        awk '{print $2}' /proc/self/mounts | { grep "^$root/" || true; } | sort -r |
             while read -r mount_point; do
                 umount "$mount_point" 2>/dev/null || umount -l "$mount_point" 2>/dev/null || true
             done

@@ -63,7 +63,7 @@ lessa_win_deb_src() {
     [[ -e $list ]] && return
     local source_file
     for source_file in /etc/apt/sources.list.d/*.sources; do
-        [[ $source_file == "$list" ]] && continue
+        [[ -f $source_file && $source_file != "$list" ]] || continue
         grep -q '^URIs:.*debian' "$source_file" || continue
         sed -e 's/^Types:.*/Types: deb-src/' "$source_file"
         echo
