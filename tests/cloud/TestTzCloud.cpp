@@ -1,6 +1,7 @@
 #include "LoopbackHttpServer.h"
 #include "MessageCapture.h"
 #include "TzCloud.h"
+#include "Wine.h"
 
 #include <QCryptographicHash>
 #include <QEventLoop>
@@ -281,6 +282,9 @@ void TestTzCloud::reportsTransportFailures()
     } else if (kind == "unresolvable") {
         host = QStringLiteral("http://cloud.lessa.invalid/");
     } else if (kind == "tls") {
+        if (runningUnderWine())
+            QSKIP("Wine's Schannel never ends a handshake that a plain HTTP server answers; "
+                  "Windows fails it");
         // A plain HTTP server answering a TLS client: the handshake fails.
         server->setGreeting("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n");
         host = QStringLiteral("https://127.0.0.1:%1/").arg(server->port());

@@ -13,8 +13,6 @@ LESSA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 older=$1 newer=$2 version=$3 artifacts=$4
 mkdir -p "$artifacts"
 export WINEPREFIX="$artifacts/prefix"
-# No host menu entries for the shortcuts Wine creates.
-export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
 wine() { "$LESSA_ROOT/scripts/wine-run.sh" "$@"; }
 failures=0
 check() {
@@ -34,20 +32,25 @@ drive_c="$WINEPREFIX/drive_c"
 # The 32-bit package lands in the 32-bit Program Files folder.
 install_dir="$drive_c/Program Files (x86)/Lessa/VIP Card"
 [[ -d "$drive_c/Program Files (x86)" ]] || install_dir="$drive_c/Program Files/Lessa/VIP Card"
-menu_dir="$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Orla Nova"
-lnk="$menu_dir/Orla Nova e-Textbook VIP Card.lnk"
+# The all-users Start menu; Wine's msi puts even a per-machine package's shortcuts into the
+# installing user's one, so that counts too.
+lnk_name="Orla Nova/Orla Nova e-Textbook VIP Card.lnk"
+lnk="$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/$lnk_name"
 
-# The classroom software's key, which nothing of ours may touch.
-wine reg add 'HKLM\Software\Lessa\Lessa' /v InstallPath /t REG_SZ /d 'C:\Lessa' /f >/dev/null
+# The classroom software's key, which nothing of ours may touch. The package is 32-bit, so on a
+# 64-bit Windows its registry entries, and this key as the program reads it, are in the 32-bit
+# view (Wow6432Node).
+wine reg add 'HKLM\Software\Lessa\Lessa' /v InstallPath /t REG_SZ /d 'C:\Lessa' /f /reg:32 \
+    >/dev/null
 
 reg_query() {
-    wine reg query "$@" 2>/dev/null | tr -d '\r'
+    wine reg query "$@" /reg:32 2>/dev/null | tr -d '\r'
 }
 uninstall_key_has() {
     reg_query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | grep -q "$1"
 }
 key_missing() {
-    ! wine reg query "$1" >/dev/null 2>&1
+    ! wine reg query "$1" /reg:32 >/dev/null 2>&1
 }
 classroom_key_untouched() {
     reg_query 'HKLM\Software\Lessa\Lessa' /v InstallPath | grep -q 'C:\\Lessa'
@@ -56,12 +59,12 @@ logo_drawn() {
     ! near "$(pixel 26 24)" 247,247,247
 }
 uninstall_entries() {
-    wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null |
-        tr -d '\r' | grep -c 'DisplayName.*Orla Nova e-Textbook VIP Card'
+    reg_query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s |
+        grep -c 'DisplayName.*Orla Nova e-Textbook VIP Card'
 }
 displayed_version() {
-    wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null |
-        tr -d '\r' | grep -A20 'DisplayName.*Orla Nova e-Textbook VIP Card' |
+    reg_query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s |
+        grep -A20 'DisplayName.*Orla Nova e-Textbook VIP Card' |
         sed -n 's/.*DisplayVersion\s*REG_SZ\s*//p' | head -1
 }
 
@@ -77,15 +80,17 @@ for file in bin/vipcard.exe bin/images/ebook.png bin/images/ebookpic_1.png bin/i
     check "installed $file" test -f "$install_dir/$file"
 done
 check "no version.ini by default" test ! -e "$install_dir/bin/version.ini"
+[[ -f $lnk ]] || lnk=$(find "$drive_c/users" -path "*/Start Menu/Programs/$lnk_name" -print -quit)
 check "Start-menu shortcut" test -f "$lnk"
 
 # Target and working directory, read back from the shell link itself.
 mapfile -t link < <(python3 "$LESSA_ROOT/tests/installer/read-lnk.py" "$lnk" 2>/dev/null)
 expected_bin='C:\Program Files (x86)\Lessa\VIP Card\bin'
 [[ $install_dir == *"Program Files/"* ]] && expected_bin='C:\Program Files\Lessa\VIP Card\bin'
+echo "shortcut: $lnk"
 echo "shortcut target: ${link[0]:-?}  working directory: ${link[1]:-?}"
 check "shortcut target is bin\\vipcard.exe" test "${link[0]:-}" = "$expected_bin\\vipcard.exe"
-check "shortcut working directory is bin" test "${link[1]:-}" = "$expected_bin"
+check "shortcut working directory is bin" test "${link[1]%\\}" = "$expected_bin"
 
 # Start it as the shortcut does: its target, in its working directory.
 (cd "$install_dir/bin" && exec "$LESSA_ROOT/scripts/wine-run.sh" ./vipcard.exe) &
@@ -126,6 +131,7 @@ kill "$app" 2>/dev/null
 wine msiexec /x "Z:${newer//\//\\}" /qn
 check "uninstall removes the install folder" test ! -e "$install_dir"
 check "uninstall removes the Start-menu shortcut" test ! -e "$lnk"
+check "uninstall removes the Start-menu folder" test ! -e "$(dirname "$lnk")"
 check "uninstall removes the installed-programs entry" test "$(uninstall_entries)" = 0
 check "uninstall removes the installer's registry key" key_missing 'HKLM\Software\Lessa\VIP Card'
 check "the classroom software's key is untouched" classroom_key_untouched
