@@ -230,7 +230,7 @@ lessa_win_test() {
         lessa_win_installer "$LESSA_ROOT/build-win32" "$LESSA_ROOT/build-win32/vipcard.msi"
     fi
     local version
-    version=$(sed -n 's/^project([A-Za-z]* VERSION \([0-9.]*\).*/\1/p' "$LESSA_ROOT/CMakeLists.txt")
+    version=$(lessa_project_version)
     lessa_win_installer "$LESSA_ROOT/build-win64" "$LESSA_ROOT/build-win64/vipcard-older.msi" 0.9
     lessa_win_installer "$LESSA_ROOT/build-win64" "$LESSA_ROOT/build-win64/vipcard.msi"
     "$LESSA_ROOT/tests/installer/test-installer.sh" "$LESSA_ROOT/build-win64/vipcard-older.msi" \
@@ -270,11 +270,15 @@ lessa_win_run() {
     echo "$screenshot"
 }
 
+# The version in the top-level CMakeLists.txt's project() call.
+lessa_project_version() {
+    sed -n 's/^project([A-Za-z]* VERSION \([0-9.]*\).*/\1/p' "$LESSA_ROOT/CMakeLists.txt"
+}
+
 # lessa_win_installer BUILD_DIR OUTPUT.msi [VERSION]: the MSI of the vipcard.exe in BUILD_DIR.
 lessa_win_installer() {
     local build_dir=$1 output=$2 version=${3:-}
-    [[ -n $version ]] || version=$(sed -n 's/^project([A-Za-z]* VERSION \([0-9.]*\).*/\1/p' \
-        "$LESSA_ROOT/CMakeLists.txt")
+    [[ -n $version ]] || version=$(lessa_project_version)
     local stage="$build_dir/installer-stage"
     rm -rf "$stage"
     mkdir -p "$stage/bin" "$stage/mainqss"
