@@ -7,25 +7,81 @@
 #
 #   scripts/fresh-debian.sh [--windows] RELEASE...
 #
-# The bare roots are cached in /var/cache/lessa/fresh, so a second run skips debootstrap.
-# ./test's Windows stage (two Qt builds, some forty minutes) is left out unless --windows
-# is given. Needs root.
+# The bare roots are cached in /var/cache/lessa/fresh, so a second run skips debootstrap; the
+# fresh copies live in /var/tmp/lessa-fresh. ./test's Windows stage (two Qt builds, some forty
+# minutes) is left out unless --windows is given. Needs root.
+#
+# Only the known releases are accepted (exit 2 otherwise, before anything is touched). Each
+# release is locked (flock on /var/cache/lessa/fresh/RELEASE.lock): a second run of a release
+# in use refuses with exit 3. A root is removed only inside those two folders, with nothing
+# mounted below it: what a killed run left mounted there is unmounted first, and while that
+# fails (busy) the run refuses with exit 1, naming the mounts.
+#
+# LESSA_FRESH_TEST_SCRATCH (for tests/scripts/test-fresh-debian.sh only) names a scratch folder
+# made by that test, holding a .lessa-fresh-test-scratch file with the folder's own path: the
+# cache and work folders then live in it, debootstrap must be a stand-in from it, and each
+# release stops after the fresh copy of its root (no clone, mounts or chroot).
 set -euo pipefail
 LESSA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$LESSA_ROOT/scripts/ensure-deps.sh"
+source "$LESSA_ROOT/scripts/safe-removal.sh"
+
+# The releases the two commands are proven on. A name is also a path component below the
+# cache and work folders, so nothing else is ever accepted.
+known_releases=(bookworm trixie)
 
 windows=0
 if [[ ${1:-} == --windows ]]; then
     windows=1
     shift
 fi
-(($#)) || { echo "usage: $0 [--windows] bookworm|trixie..." >&2; exit 2; }
+(($#)) || { echo "usage: $0 [--windows] ${known_releases[*]}..." >&2; exit 2; }
+releases=()
+for release in "$@"; do
+    [[ " ${known_releases[*]} " == *" $release "* ]] || {
+        echo "error: unknown release '$release' (known: ${known_releases[*]})" >&2
+        exit 2
+    }
+    [[ " ${releases[*]} " == *" $release "* ]] || releases+=("$release")
+done
 [[ $(id -u) -eq 0 ]] || { echo "error: $0 needs root (debootstrap, chroot, mount)" >&2; exit 2; }
-command -v debootstrap >/dev/null || { apt-get update -qq && lessa_apt_install debootstrap; }
 
 cache=/var/cache/lessa/fresh
+work=/var/tmp/lessa-fresh
 artifacts="$LESSA_ROOT/build-fresh"
-mkdir -p "$cache" "$artifacts"
+scratch=""
+if [[ -n ${LESSA_FRESH_TEST_SCRATCH:-} ]]; then
+    scratch=$(realpath -e -- "$LESSA_FRESH_TEST_SCRATCH" 2>/dev/null) || scratch=""
+    marker="$scratch/.lessa-fresh-test-scratch"
+    if [[ -z $scratch || $scratch == / || ! -d $scratch || -L $marker || ! -f $marker ||
+        $(<"$marker") != "$scratch" ]]; then
+        echo "error: LESSA_FRESH_TEST_SCRATCH is not a scratch folder made by the test" >&2
+        exit 2
+    fi
+    cache="$scratch/cache"
+    work="$scratch/work"
+    artifacts="$scratch/artifacts"
+fi
+mkdir -p "$cache" "$work" "$artifacts"
+
+# Held until the end; the processes run in the roots do not inherit them, so nothing a test
+# leaves running there keeps a release locked.
+lock_fds=()
+for release in "${releases[@]}"; do
+    exec {fd}>>"$cache/$release.lock"
+    if ! flock -n "$fd"; then
+        echo "error: another fresh-debian.sh run is using $release (it holds" \
+            "$cache/$release.lock); wait until it ends" >&2
+        exit 3
+    fi
+    lock_fds+=("$fd")
+done
+close_locks() {
+    local fd
+    for fd in "${lock_fds[@]}"; do
+        exec {fd}>&-
+    done
+}
 
 # The first Debian registry this machine's apt uses.
 mirror=$(sed -n 's/^URIs:\s*\(\S*debian\)\/\?$/\1/p' /etc/apt/sources.list.d/*.sources 2>/dev/null |
@@ -34,22 +90,21 @@ mirror=$(sed -n 's/^URIs:\s*\(\S*debian\)\/\?$/\1/p' /etc/apt/sources.list.d/*.s
     2>/dev/null | grep -v security | head -1)
 mirror=${mirror:-http://deb.debian.org/debian}
 
-# Everything mounted below the roots in use, deepest first, also what a test left behind.
+# Everything mounted below the roots this run mounted into (never another run's), deepest
+# first, also what a test left behind; a busy mount is detached.
 roots=()
 unmount_all() {
-    local root mount_point
+    local root
     for root in "${roots[@]}"; do
-        awk '{print $2}' /proc/self/mounts | { grep "^$root/" || true; } | sort -r |
-            while read -r mount_point; do
-                umount "$mount_point" 2>/dev/null || umount -l "$mount_point" 2>/dev/null || true
-            done
+        lessa_unmount_below "$root" lazy ||
+            { echo "warning: still mounted below $root:" >&2; lessa_mounts_below "$root" >&2; }
     done
 }
 trap unmount_all EXIT
 
 mount_into() {
     local root=$1
-    roots+=("$root")
+    roots+=("$(realpath -e -- "$root")")
     mount -t proc proc "$root/proc"
     mount -t sysfs sys "$root/sys"
     mount --rbind /dev "$root/dev"
@@ -58,10 +113,17 @@ mount_into() {
 }
 
 base_root() {
-    local release=$1 base="$cache/$release"
+    local release=$1
+    local base="$cache/$release"
     if [[ ! -e $base/.lessa-complete ]]; then
         echo "== debootstrap $release from $mirror (cached in $base)" >&2
-        rm -rf "$base"
+        if [[ -n $scratch ]]; then
+            [[ $(command -v debootstrap) == "$scratch"/* ]] ||
+                { echo "error: a test's run only uses a debootstrap from $scratch" >&2; return 1; }
+        elif ! command -v debootstrap >/dev/null; then
+            apt-get update -qq && lessa_apt_install debootstrap || return 1
+        fi
+        lessa_remove_tree "$base" "$cache" || return 1
         debootstrap --variant=minbase --include=git,ca-certificates "$release" "$base" \
             "$mirror" >"$cache/$release-debootstrap.log" 2>&1 ||
             { tail -20 "$cache/$release-debootstrap.log"; return 1; }
@@ -79,20 +141,26 @@ results=()
 run_in() {
     local root=$1 release=$2 name=$3
     local started=$SECONDS status=0
-    chroot "$root" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-        HOME=/root TERM=dumb LESSA_WINDOWS="$windows" /bin/bash -c "cd /work/lessa && $name" \
+    (close_locks && exec chroot "$root" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+        HOME=/root TERM=dumb LESSA_WINDOWS="$windows" /bin/bash -c "cd /work/lessa && $name") \
         >"$artifacts/$release/${name#./}.log" 2>&1 || status=$?
     results+=("$(printf '%-9s %-7s exit %-3d %5d s' "$release" "$name" "$status" \
         $((SECONDS - started)))")
 }
 
-for release in "$@"; do
+for release in "${releases[@]}"; do
     base=$(base_root "$release")
-    root="/var/tmp/lessa-fresh/$release"
+    root="$work/$release"
     echo "== $release: fresh copy of the bare root in $root"
-    rm -rf "$root"
+    base=$(realpath -e -- "$base")
+    lessa_unmount_below "$base" || { echo "error: still mounted below $base" >&2; exit 1; }
+    lessa_remove_tree "$root" "$work"
     mkdir -p "$root" "$artifacts/$release"
     cp -a "$base/." "$root/"
+    if [[ -n $scratch ]]; then
+        echo "   test run: stopping before the clone"
+        continue
+    fi
     cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
     mkdir -p "$root/work"
     git clone -q --branch main "$LESSA_ROOT" "$root/work/lessa"
@@ -105,4 +173,4 @@ for release in "$@"; do
     echo "   logs and screenshot in $artifacts/$release/"
 done
 
-printf '%s\n' "${results[@]}"
+((${#results[@]} == 0)) || printf '%s\n' "${results[@]}"
