@@ -602,6 +602,8 @@ def self_test(qt_source, tags):
                            False),
         'guarded enumerator': ('#if QT_VERSION >= QT_VERSION_CHECK(5, 14, 0)\n'
                                'QString s; s.split(",", Qt::SkipEmptyParts);\n#endif', False),
+        'accessor older than its property': ('QWindow *w = nullptr; w->setTransientParent(w);',
+                                             False),
         'form with a new property': (FORM % 'QComboBox', 'QComboBox::placeholderText', '.ui'),
         'form with old properties': (FORM % 'QLineEdit', False, '.ui'),
     }
