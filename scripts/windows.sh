@@ -22,6 +22,7 @@ set -euo pipefail
 LESSA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$LESSA_ROOT/scripts/ensure-deps.sh"
 source "$LESSA_ROOT/scripts/xvfb.sh"
+source "$LESSA_ROOT/scripts/sign.sh"
 
 # Fixed paths: Qt's .prl files and CMake packages name absolute paths.
 LESSA_WIN_CACHE=${LESSA_WIN_CACHE:-/opt/lessa}
@@ -29,7 +30,7 @@ LESSA_WIN_SRC=/var/cache/lessa/qtbase-src
 LESSA_WIN_PACKAGES=(g++-mingw-w64-i686-posix mingw-w64-i686-dev g++-mingw-w64-x86-64-posix
     mingw-w64-x86-64-dev binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine64 cmake
     ninja-build make python3 perl dpkg-dev xvfb xauth x11-utils xdotool xcompmgr fluxbox
-    imagemagick fonts-wqy-microhei wixl msitools)
+    imagemagick fonts-wqy-microhei wixl msitools osslsigncode)
 
 lessa_sudo() {
     if [[ $(id -u) -ne 0 ]]; then sudo "$@"; else "$@"; fi
@@ -178,6 +179,7 @@ lessa_win_build() {
     lessa_win_qt i686
     echo "== 32-bit Windows build in build-win32/"
     lessa_win_cmake i686 "$LESSA_ROOT/build-win32"
+    lessa_win_sign "$LESSA_ROOT/build-win32/vipcard.exe"
     lessa_win_inspect "$LESSA_ROOT/build-win32"
 }
 
@@ -312,6 +314,7 @@ build) lessa_win_build ;;
 installer)
     lessa_win_build
     lessa_win_installer "$LESSA_ROOT/build-win32" "$LESSA_ROOT/build-win32/vipcard.msi"
+    lessa_win_sign "$LESSA_ROOT/build-win32/vipcard.msi"
     echo "$LESSA_ROOT/build-win32/vipcard.msi: $(stat -c %s "$LESSA_ROOT/build-win32/vipcard.msi") bytes"
     ;;
 api-check) lessa_win_api_check ;;
