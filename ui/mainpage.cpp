@@ -1,6 +1,7 @@
 #include "mainpage.h"
 #include "ui_mainpage.h"
 
+#include "InstallPathSetting.h"
 #include "ShellLauncher.h"
 #include "SystemShellLauncher.h"
 #include "TitleButton.h"
@@ -16,7 +17,6 @@
 #include <QMouseEvent>
 #include <QPalette>
 #include <QPixmap>
-#include <QSettings>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -223,12 +223,7 @@ QLayout *mainpage::buildEbookColumn()
 
 QString mainpage::readInstallPath()
 {
-    QSettings registry(QSettings::NativeFormat, QSettings::SystemScope, QStringLiteral("Lessa"),
-                       QStringLiteral("Lessa"));
-    // Outside Windows this is an INI file, written as UTF-8 by editors and packages alike.
-    registry.setIniCodec("UTF-8");
-    const QString value = registry.value(QStringLiteral("InstallPath"), QVariant()).toString();
-    const QString path = value + QLatin1Char('\\');
+    const QString path = InstallPathSetting::read() + QLatin1Char('\\');
     qDebug() << path;
     return path;
 }

@@ -78,6 +78,8 @@ private slots:
     void doesNotLaunchWithoutInstallPath_data();
     void doesNotLaunchWithoutInstallPath();
     void failedLaunchLeavesWindowInPlace();
+    void findsInstallPathInEitherRegistryView_data();
+    void findsInstallPathInEitherRegistryView();
     void guideLinkOpensDialogOverDimmedWindow();
     void otherLinkChangesNothing();
     void dialogCloseWithoutOverlayDoesNothing();
@@ -511,6 +513,44 @@ void TestMainpage::failedLaunchLeavesWindowInPlace()
     QVERIFY(w->windowState() & Qt::WindowMinimized);
     QCOMPARE(MessageCapture::messages(), QStringList{"\"\""});
     setInstallPath(QVariant());
+}
+
+void TestMainpage::findsInstallPathInEitherRegistryView_data()
+{
+    QTest::addColumn<QString>("in32");
+    QTest::addColumn<QString>("in64");
+    QTest::addColumn<QString>("expected");
+    const QString apps = installFolder("Apps");
+    const QString chinese = installFolder("课堂 软件");
+    // A 32-bit process sees the 32-bit view as its own, a 64-bit one the 64-bit view.
+    const QString native = sizeof(void *) == 4 ? apps : chinese;
+    QTest::newRow("32-bit view only") << apps << QString() << apps;
+    QTest::newRow("64-bit view only") << QString() << chinese << chinese;
+    QTest::newRow("both views: the native one") << apps << chinese << native;
+}
+
+void TestMainpage::findsInstallPathInEitherRegistryView()
+{
+#ifndef Q_OS_WIN
+    QSKIP("the registry and its two views exist on Windows only");
+#else
+    QFETCH(QString, in32);
+    QFETCH(QString, in64);
+    QFETCH(QString, expected);
+    setInstallPath(QVariant());
+    if (!in32.isNull())
+        setInstallPath(in32, QSettings::Registry32Format);
+    if (!in64.isNull())
+        setInstallPath(in64, QSettings::Registry64Format);
+    MessageCapture::install();
+    mainpage *w = createWindow();
+    QCOMPARE(MessageCapture::messages().value(0),
+             QStringLiteral("\"%1\"").arg(QString(expected + "\\").replace("\\", "\\\\")));
+    QTest::mousePress(w->findChild<QLabel *>("openClientLabel"), Qt::LeftButton);
+    QCOMPARE(launcher->calls.size(), 1);
+    QCOMPARE(launcher->calls.first().file, expected + "\\OrlaEntrance\\OrlaEntrance.exe");
+    setInstallPath(QVariant());
+#endif
 }
 
 void TestMainpage::guideLinkOpensDialogOverDimmedWindow()
