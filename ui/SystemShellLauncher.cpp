@@ -20,9 +20,9 @@ QString SystemShellLauncher::toLocalPath(const QString &file)
 
 namespace
 {
-// Whether the part of a path after its root names at least one folder and never steps
-// sideways or up ("." or ".."). Empty names (repeated separators) are harmless: both systems
-// read them as one separator.
+// Whether the part of a path after its root names at least one folder and holds no "." or
+// ".." component, with which it could end elsewhere than it reads (at the root, say). Empty
+// names (repeated separators) are harmless: both systems read them as one separator.
 bool namesFolderBelowRoot(const QString &rest)
 {
     bool named = false;
