@@ -13,8 +13,9 @@ public:
 
     virtual ~ShellLauncher() = default;
 
-    // A null workingDirectory stands for "none" (a null pointer to the shell).
-    virtual void execute(const QString &verb, const QString &file, const QString &parameters,
+    // A null workingDirectory stands for "none" (a null pointer to the shell). Returns false
+    // when the shell reports at once that it could not open the file.
+    virtual bool execute(const QString &verb, const QString &file, const QString &parameters,
                          const QString &workingDirectory, int showCommand) = 0;
 };
 

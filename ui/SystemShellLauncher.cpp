@@ -1,11 +1,13 @@
 #include "SystemShellLauncher.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
 #include <shellapi.h>
 #else
 #include <QDesktopServices>
-#include <QFileInfo>
 #include <QProcess>
 #include <QUrl>
 #endif
@@ -16,6 +18,23 @@ QString SystemShellLauncher::toLocalPath(const QString &file)
     return path.replace(QLatin1Char('\\'), QLatin1Char('/'));
 }
 
+namespace
+{
+// Whether the part of a path after its root names at least one folder and holds no "." or
+// ".." component, with which it could end elsewhere than it reads (at the root, say). Empty
+// names (repeated separators) are harmless: both systems read them as one separator.
+bool namesFolderBelowRoot(const QString &rest)
+{
+    bool named = false;
+    for (const QString &name : SystemShellLauncher::toLocalPath(rest).split(QLatin1Char('/'))) {
+        if (name == QLatin1String(".") || name == QLatin1String(".."))
+            return false;
+        named = named || !name.isEmpty();
+    }
+    return named;
+}
+} // namespace
+
 bool SystemShellLauncher::isAbsoluteLocalWindowsPath(const QString &path)
 {
     if (path.size() < 3)
@@ -23,14 +42,19 @@ bool SystemShellLauncher::isAbsoluteLocalWindowsPath(const QString &path)
     const QChar drive = path.at(0);
     const bool isLetter = (drive >= QLatin1Char('A') && drive <= QLatin1Char('Z')) ||
                           (drive >= QLatin1Char('a') && drive <= QLatin1Char('z'));
-    return isLetter && path.at(1) == QLatin1Char(':') && path.at(2) == QLatin1Char('\\');
+    const QChar separator = path.at(2);
+    if (!isLetter || path.at(1) != QLatin1Char(':') ||
+        (separator != QLatin1Char('\\') && separator != QLatin1Char('/')))
+        return false;
+    return namesFolderBelowRoot(path.mid(3));
 }
 
 bool SystemShellLauncher::isAbsoluteLocalPosixPath(const QString &path)
 {
-    // "/" alone is what an empty value with its appended backslash becomes.
     const QString local = toLocalPath(path);
-    return local.size() >= 2 && local.at(0) == QLatin1Char('/') && local.at(1) != QLatin1Char('/');
+    if (local.size() < 2 || local.at(0) != QLatin1Char('/') || local.at(1) == QLatin1Char('/'))
+        return false;
+    return namesFolderBelowRoot(local.mid(1));
 }
 
 bool SystemShellLauncher::isAbsoluteLocalPath(const QString &path)
@@ -42,19 +66,34 @@ bool SystemShellLauncher::isAbsoluteLocalPath(const QString &path)
 #endif
 }
 
+bool SystemShellLauncher::isInstallDirectory(const QString &path)
+{
+    if (!isAbsoluteLocalPath(path))
+        return false;
+    // Qt reads "/" as a separator on Windows too.
+    const QFileInfo info(QDir::cleanPath(toLocalPath(path)));
+    return info.isDir() && !QDir(info.canonicalFilePath()).isRoot();
+}
+
 #ifdef Q_OS_WIN
-void SystemShellLauncher::execute(const QString &verb, const QString &file,
+bool SystemShellLauncher::execute(const QString &verb, const QString &file,
                                   const QString &parameters, const QString &workingDirectory,
                                   int showCommand)
 {
     const auto wide = [](const QString &text) {
         return text.isNull() ? nullptr : reinterpret_cast<LPCWSTR>(text.utf16());
     };
-    ShellExecuteW(nullptr, wide(verb), wide(file), reinterpret_cast<LPCWSTR>(parameters.utf16()),
-                  wide(workingDirectory), showCommand);
+    // The shell's own path parsing expects backslashes, while a folder may be spelt with
+    // slashes.
+    const QString nativeFile = file.isNull() ? file : QDir::toNativeSeparators(file);
+    const HINSTANCE result = ShellExecuteW(nullptr, wide(verb), wide(nativeFile),
+                                           reinterpret_cast<LPCWSTR>(parameters.utf16()),
+                                           wide(workingDirectory), showCommand);
+    // Values up to 32 are error codes (SE_ERR_*), anything above stands for success.
+    return reinterpret_cast<INT_PTR>(result) > 32;
 }
 #else
-void SystemShellLauncher::execute(const QString &verb, const QString &file,
+bool SystemShellLauncher::execute(const QString &verb, const QString &file,
                                   const QString &parameters, const QString &workingDirectory,
                                   int showCommand)
 {
@@ -62,12 +101,15 @@ void SystemShellLauncher::execute(const QString &verb, const QString &file,
     Q_UNUSED(showCommand)
     const QString path = toLocalPath(file);
     const QFileInfo info(path);
+    // The Windows shell reports a missing file at once, where the desktop's opener would
+    // start and fail later.
+    if (!info.exists())
+        return false;
     if (info.isFile() && info.isExecutable()) {
         const QStringList arguments =
             parameters.isEmpty() ? QStringList() : QStringList{parameters};
-        QProcess::startDetached(path, arguments, workingDirectory);
-    } else {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+        return QProcess::startDetached(path, arguments, workingDirectory);
     }
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 #endif

@@ -8,19 +8,26 @@
 class SystemShellLauncher : public ShellLauncher
 {
 public:
-    void execute(const QString &verb, const QString &file, const QString &parameters,
+    bool execute(const QString &verb, const QString &file, const QString &parameters,
                  const QString &workingDirectory, int showCommand) override;
 
     // The local path that the non-Windows shell opens for a Windows-style file name.
     static QString toLocalPath(const QString &file);
 
-    // Whether the shell would open a file of this machine's own disks: on Windows a drive
-    // letter, a colon and a backslash; elsewhere a single leading "/" followed by a name,
-    // after the backslash mapping. Relative paths depend on the working directory and "\\host\..."
-    // names a network share that any machine answering to that name could serve.
+    // Whether a path names a folder below the root of this machine's own disks, spelt so that
+    // it means the same whatever the working directory: on Windows a drive letter, a colon and
+    // a separator ("\" or "/"); elsewhere a single leading "/", after the backslash mapping; in
+    // both cases followed by at least one name and no "." or ".." component. Relative paths
+    // depend on the working directory, "\\host\..." names a network share that any machine
+    // answering to that name could serve, and in the root of a drive any user may create
+    // folders.
     static bool isAbsoluteLocalPath(const QString &path);
     static bool isAbsoluteLocalWindowsPath(const QString &path);
     static bool isAbsoluteLocalPosixPath(const QString &path);
+
+    // An absolute local path (above) of a directory that exists and, links resolved, is not
+    // a root.
+    static bool isInstallDirectory(const QString &path);
 };
 
 #endif // SYSTEMSHELLLAUNCHER_H

@@ -1,6 +1,7 @@
 #include "mainpage.h"
 #include "ui_mainpage.h"
 
+#include "InstallPathSetting.h"
 #include "ShellLauncher.h"
 #include "SystemShellLauncher.h"
 #include "TitleButton.h"
@@ -16,7 +17,6 @@
 #include <QMouseEvent>
 #include <QPalette>
 #include <QPixmap>
-#include <QSettings>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -223,12 +223,7 @@ QLayout *mainpage::buildEbookColumn()
 
 QString mainpage::readInstallPath()
 {
-    QSettings registry(QSettings::NativeFormat, QSettings::SystemScope, QStringLiteral("Lessa"),
-                       QStringLiteral("Lessa"));
-    // Outside Windows this is an INI file, written as UTF-8 by editors and packages alike.
-    registry.setIniCodec("UTF-8");
-    const QString value = registry.value(QStringLiteral("InstallPath"), QVariant()).toString();
-    const QString path = value + QLatin1Char('\\');
+    const QString path = InstallPathSetting::read() + QLatin1Char('\\');
     qDebug() << path;
     return path;
 }
@@ -244,17 +239,22 @@ bool mainpage::eventFilter(QObject *watched, QEvent *event)
 
 void mainpage::openClient()
 {
-    // Without an absolute local directory the client path would start from the root of the
-    // current drive, the working directory or a network share: anybody could plant a program.
-    if (!SystemShellLauncher::isAbsoluteLocalPath(installPath)) {
+    // Without an existing local directory below a root the client path would start from a
+    // folder that anybody could create (a drive's root, the working directory, a network
+    // share): anybody could plant a program there.
+    if (!SystemShellLauncher::isInstallDirectory(installPath)) {
         qDebug() << "The install directory of the classroom software is not configured as an "
                     "absolute local path";
         return;
     }
     const QString file = installPath + QStringLiteral("OrlaEntrance\\OrlaEntrance.exe");
     const QString parameters = QStringLiteral("");
-    launcher->execute(QStringLiteral("open"), file, parameters, QString(),
-                      ShellLauncher::ShowNormal);
+    if (!launcher->execute(QStringLiteral("open"), file, parameters, QString(),
+                           ShellLauncher::ShowNormal)) {
+        // Nothing started: the window stays where the user can press again.
+        qDebug() << "The shell could not start" << file;
+        return;
+    }
     qDebug() << parameters;
     showMinimized();
 }

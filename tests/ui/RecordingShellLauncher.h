@@ -5,7 +5,8 @@
 
 #include <QList>
 
-// Stands in for the shell: records what it is asked to open and starts nothing.
+// Stands in for the shell: records what it is asked to open, starts nothing and reports the
+// outcome a test chose.
 class RecordingShellLauncher : public ShellLauncher
 {
 public:
@@ -17,13 +18,15 @@ public:
         int showCommand;
     };
 
-    void execute(const QString &verb, const QString &file, const QString &parameters,
+    bool execute(const QString &verb, const QString &file, const QString &parameters,
                  const QString &workingDirectory, int showCommand) override
     {
         calls.append({verb, file, parameters, workingDirectory, showCommand});
+        return succeeds;
     }
 
     QList<Call> calls;
+    bool succeeds = true;
 };
 
 #endif // RECORDINGSHELLLAUNCHER_H

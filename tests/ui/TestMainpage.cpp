@@ -77,6 +77,9 @@ private slots:
     void readsInstallPathWrittenAsPlainUtf8();
     void doesNotLaunchWithoutInstallPath_data();
     void doesNotLaunchWithoutInstallPath();
+    void failedLaunchLeavesWindowInPlace();
+    void findsInstallPathInEitherRegistryView_data();
+    void findsInstallPathInEitherRegistryView();
     void guideLinkOpensDialogOverDimmedWindow();
     void otherLinkChangesNothing();
     void dialogCloseWithoutOverlayDoesNothing();
@@ -86,11 +89,14 @@ private slots:
     void objectCountStaysFlatOverGuideCycles();
 
 private:
-    void setInstallPath(const QVariant &value);
+    void setInstallPath(const QVariant &value, QSettings::Format format = QSettings::NativeFormat);
     mainpage *createWindow();
     ebookTipDialog *openGuide(mainpage *window);
+    // A folder of the throw-away install root, spelt as a registry value would be.
+    QString installFolder(const QString &name) const;
 
     QTemporaryDir registry;
+    QTemporaryDir installRoot;
     QString originalDirectory;
     QScopedPointer<mainpage> window;
     RecordingShellLauncher *launcher = nullptr;
@@ -99,6 +105,12 @@ private:
 void TestMainpage::initTestCase()
 {
     QVERIFY(registry.isValid());
+    QVERIFY(installRoot.isValid());
+    for (const char *folder : {"Apps", "课堂 软件", "课堂软件"})
+        QVERIFY(QDir(installRoot.path()).mkpath(QString::fromUtf8(folder)));
+    QFile file(installRoot.path() + "/file.txt");
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
     QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, registry.path());
     originalDirectory = QDir::currentPath();
     QVERIFY(QDir::setCurrent(QStringLiteral(LESSA_SOURCE_DIR)));
@@ -119,15 +131,28 @@ void TestMainpage::cleanup()
     QVERIFY(QDir::setCurrent(QStringLiteral(LESSA_SOURCE_DIR)));
 }
 
-void TestMainpage::setInstallPath(const QVariant &value)
+void TestMainpage::setInstallPath(const QVariant &value, QSettings::Format format)
 {
-    QSettings settings(QSettings::NativeFormat, QSettings::SystemScope, "Lessa", "Lessa");
-    if (value.isValid())
-        settings.setValue("InstallPath", value);
-    else
-        settings.remove("InstallPath");
-    settings.sync();
-    QCOMPARE(settings.status(), QSettings::NoError);
+    QList<QSettings::Format> formats = {format};
+#ifdef Q_OS_WIN
+    // Removal clears both registry views.
+    if (!value.isValid())
+        formats << QSettings::Registry32Format << QSettings::Registry64Format;
+#endif
+    for (QSettings::Format each : formats) {
+        QSettings settings(each, QSettings::SystemScope, "Lessa", "Lessa");
+        if (value.isValid())
+            settings.setValue("InstallPath", value);
+        else
+            settings.remove("InstallPath");
+        settings.sync();
+        QCOMPARE(settings.status(), QSettings::NoError);
+    }
+}
+
+QString TestMainpage::installFolder(const QString &name) const
+{
+    return QDir::toNativeSeparators(installRoot.path() + "/" + name);
 }
 
 mainpage *TestMainpage::createWindow()
@@ -355,21 +380,18 @@ void TestMainpage::launchesClientFromInstallPath_data()
 {
     QTest::addColumn<QString>("installPath");
     QTest::addColumn<QString>("file");
-#ifdef Q_OS_WIN
-    QTest::newRow("plain") << "D:\\Apps"
-                           << "D:\\Apps\\OrlaEntrance\\OrlaEntrance.exe";
-    QTest::newRow("trailing backslash") << "D:\\Apps\\"
-                                        << "D:\\Apps\\\\OrlaEntrance\\OrlaEntrance.exe";
+    // Existing folders; the file joined to them is not normalised.
+    const QString client = QStringLiteral("\\OrlaEntrance\\OrlaEntrance.exe");
+    const QString apps = installFolder("Apps");
+    QTest::newRow("plain") << apps << apps + client;
+    QTest::newRow("trailing separator")
+        << apps + QDir::separator() << apps + QDir::separator() + client;
     QTest::newRow("spaces and chinese")
-        << "C:\\Program Files\\课堂 软件"
-        << "C:\\Program Files\\课堂 软件\\OrlaEntrance\\OrlaEntrance.exe";
-#else
-    QTest::newRow("plain") << "/opt/lessa"
-                           << "/opt/lessa\\OrlaEntrance\\OrlaEntrance.exe";
-    QTest::newRow("trailing slash") << "/opt/lessa/"
-                                    << "/opt/lessa/\\OrlaEntrance\\OrlaEntrance.exe";
-    QTest::newRow("chinese") << "/opt/课堂 软件"
-                             << "/opt/课堂 软件\\OrlaEntrance\\OrlaEntrance.exe";
+        << installFolder("课堂 软件") << installFolder("课堂 软件") + client;
+#ifdef Q_OS_WIN
+    // Windows reads "/" as a separator too.
+    const QString slashes = installRoot.path() + "/Apps";
+    QTest::newRow("forward slashes") << slashes << slashes + client;
 #endif
 }
 
@@ -415,14 +437,14 @@ void TestMainpage::readsInstallPathWrittenAsPlainUtf8()
         QSettings(QSettings::NativeFormat, QSettings::SystemScope, "Lessa", "Lessa").fileName();
     QFile conf(file);
     QVERIFY(conf.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    conf.write(QStringLiteral("[General]\nInstallPath=/opt/课堂软件\n").toUtf8());
+    const QString folder = installFolder("课堂软件");
+    conf.write(QString("[General]\nInstallPath=" + folder + "\n").toUtf8());
     conf.close();
 
     mainpage *w = createWindow();
     QTest::mousePress(w->findChild<QLabel *>("openClientLabel"), Qt::LeftButton);
     QCOMPARE(launcher->calls.size(), 1);
-    QCOMPARE(launcher->calls.first().file,
-             QStringLiteral("/opt/课堂软件\\OrlaEntrance\\OrlaEntrance.exe"));
+    QCOMPARE(launcher->calls.first().file, folder + "\\OrlaEntrance\\OrlaEntrance.exe");
     QVERIFY(w->windowState() & Qt::WindowMinimized);
     setInstallPath(QVariant());
 #endif
@@ -438,10 +460,19 @@ void TestMainpage::doesNotLaunchWithoutInstallPath_data()
     QTest::newRow("UNC share") << QVariant("\\\\server\\share");
 #ifdef Q_OS_WIN
     QTest::newRow("root of the current drive") << QVariant("\\Apps");
+    // Any user may create folders in the root of a drive.
+    for (const char *root : {"C:", "C:\\", "C:/", "c:\\..", "C:\\..\\", "C:\\Windows\\..\\"})
+        QTest::newRow(root) << QVariant(root);
 #else
     QTest::newRow("windows drive") << QVariant("D:\\Apps");
     QTest::newRow("double slash") << QVariant("//server/share");
+    QTest::newRow("root") << QVariant("/");
+    QTest::newRow("up from the root") << QVariant("/..");
 #endif
+    QTest::newRow("missing directory") << QVariant(installFolder("Missing"));
+    QTest::newRow("a file") << QVariant(installFolder("file.txt"));
+    QTest::newRow("up and down to a directory") << QVariant(installFolder("Apps/../Apps"));
+    QTest::newRow("dot") << QVariant(installFolder("./Apps"));
 }
 
 void TestMainpage::doesNotLaunchWithoutInstallPath()
@@ -456,6 +487,70 @@ void TestMainpage::doesNotLaunchWithoutInstallPath()
     QCOMPARE(MessageCapture::messages().size(), 1);
     QVERIFY(MessageCapture::messages().first().contains("not configured"));
     setInstallPath(QVariant());
+}
+
+void TestMainpage::failedLaunchLeavesWindowInPlace()
+{
+    setInstallPath(installFolder("Apps"));
+    mainpage *w = createWindow();
+    w->move(120, 90);
+    launcher->succeeds = false;
+    MessageCapture::install();
+    QLabel *openClient = w->findChild<QLabel *>("openClientLabel");
+    QTest::mousePress(openClient, Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
+    QCOMPARE(launcher->calls.size(), 1);
+    QVERIFY(!(w->windowState() & Qt::WindowMinimized));
+    QCOMPARE(w->pos(), QPoint(120, 90));
+    QCOMPARE(MessageCapture::messages().size(), 1);
+    QVERIFY(MessageCapture::messages().first().contains("could not start"));
+    QTest::mouseRelease(openClient, Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
+
+    // Once the shell starts the client, the window gets out of its way.
+    launcher->succeeds = true;
+    MessageCapture::messages().clear();
+    QTest::mousePress(openClient, Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
+    QCOMPARE(launcher->calls.size(), 2);
+    QVERIFY(w->windowState() & Qt::WindowMinimized);
+    QCOMPARE(MessageCapture::messages(), QStringList{"\"\""});
+    setInstallPath(QVariant());
+}
+
+void TestMainpage::findsInstallPathInEitherRegistryView_data()
+{
+    QTest::addColumn<QString>("in32");
+    QTest::addColumn<QString>("in64");
+    QTest::addColumn<QString>("expected");
+    const QString apps = installFolder("Apps");
+    const QString chinese = installFolder("课堂 软件");
+    // A 32-bit process sees the 32-bit view as its own, a 64-bit one the 64-bit view.
+    const QString native = sizeof(void *) == 4 ? apps : chinese;
+    QTest::newRow("32-bit view only") << apps << QString() << apps;
+    QTest::newRow("64-bit view only") << QString() << chinese << chinese;
+    QTest::newRow("both views: the native one") << apps << chinese << native;
+}
+
+void TestMainpage::findsInstallPathInEitherRegistryView()
+{
+#ifndef Q_OS_WIN
+    QSKIP("the registry and its two views exist on Windows only");
+#else
+    QFETCH(QString, in32);
+    QFETCH(QString, in64);
+    QFETCH(QString, expected);
+    setInstallPath(QVariant());
+    if (!in32.isNull())
+        setInstallPath(in32, QSettings::Registry32Format);
+    if (!in64.isNull())
+        setInstallPath(in64, QSettings::Registry64Format);
+    MessageCapture::install();
+    mainpage *w = createWindow();
+    QCOMPARE(MessageCapture::messages().value(0),
+             QStringLiteral("\"%1\"").arg(QString(expected + "\\").replace("\\", "\\\\")));
+    QTest::mousePress(w->findChild<QLabel *>("openClientLabel"), Qt::LeftButton);
+    QCOMPARE(launcher->calls.size(), 1);
+    QCOMPARE(launcher->calls.first().file, expected + "\\OrlaEntrance\\OrlaEntrance.exe");
+    setInstallPath(QVariant());
+#endif
 }
 
 void TestMainpage::guideLinkOpensDialogOverDimmedWindow()

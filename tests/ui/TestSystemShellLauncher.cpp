@@ -9,10 +9,18 @@ class TestSystemShellLauncher : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void mapsWindowsSeparators();
     void acceptsOnlyAbsoluteLocalPaths_data();
     void acceptsOnlyAbsoluteLocalPaths();
+    void acceptsOnlyExistingDirectories_data();
+    void acceptsOnlyExistingDirectories();
+    void refusesRootsThatExist();
     void startsExecutableDetached();
+    void reportsFailedStart();
+
+private:
+    QTemporaryDir root;
 };
 
 void TestSystemShellLauncher::mapsWindowsSeparators()
@@ -21,6 +29,20 @@ void TestSystemShellLauncher::mapsWindowsSeparators()
              QStringLiteral("/opt/lessa/OrlaEntrance/OrlaEntrance.exe"));
     QCOMPARE(SystemShellLauncher::toLocalPath("/opt/lessa/\\OrlaEntrance\\OrlaEntrance.exe"),
              QStringLiteral("/opt/lessa//OrlaEntrance/OrlaEntrance.exe"));
+}
+
+void TestSystemShellLauncher::initTestCase()
+{
+    // A throw-away install root: a folder, a file beside it and a link to the root.
+    QVERIFY(root.isValid());
+    QVERIFY(QDir().mkpath(root.path() + "/Apps"));
+    QFile file(root.path() + "/file.txt");
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+#ifndef Q_OS_WIN
+    QVERIFY(QFile::link("/", root.path() + "/rootlink"));
+    QVERIFY(QFile::link(root.path() + "/Apps", root.path() + "/appslink"));
+#endif
 }
 
 void TestSystemShellLauncher::acceptsOnlyAbsoluteLocalPaths_data()
@@ -33,9 +55,7 @@ void TestSystemShellLauncher::acceptsOnlyAbsoluteLocalPaths_data()
     QTest::newRow("drive") << "D:\\Apps\\" << true << false;
     QTest::newRow("drive, trailing backslash") << "D:\\Apps\\\\" << true << false;
     QTest::newRow("lower-case drive") << "c:\\x\\" << true << false;
-    QTest::newRow("drive root") << "D:\\" << true << false;
     QTest::newRow("drive-relative") << "D:Apps\\" << false << false;
-    QTest::newRow("drive, slash") << "D:/Apps\\" << false << false;
     QTest::newRow("not a letter") << "1:\\Apps\\" << false << false;
     QTest::newRow("root of the current drive") << "\\Apps\\" << false << true;
     QTest::newRow("backslash value: a share") << "\\\\" << false << false;
@@ -47,6 +67,34 @@ void TestSystemShellLauncher::acceptsOnlyAbsoluteLocalPaths_data()
     QTest::newRow("posix root value") << "/\\" << false << false;
     QTest::newRow("posix double slash") << "//host/share\\" << false << false;
     QTest::newRow("chinese") << "/opt/课堂\\" << false << true;
+
+    // Any user may create folders in the root of a drive (and of the POSIX tree, as root).
+    QTest::newRow("drive root") << "D:\\" << false << false;
+    QTest::newRow("drive letter value C:") << "C:\\" << false << false;
+    QTest::newRow("drive root value C:\\") << "C:\\\\" << false << false;
+    QTest::newRow("drive root value C:/") << "C:/\\" << false << false;
+    QTest::newRow("drive root, repeated separators") << "C:\\/\\\\" << false << false;
+    QTest::newRow("posix root") << "/" << false << false;
+
+    // "." and ".." are refused wherever they stand, also where they would end below the root.
+    QTest::newRow("c:\\..") << "c:\\..\\" << false << false;
+    QTest::newRow("C:\\..\\") << "C:\\..\\\\" << false << false;
+    QTest::newRow("C:\\a\\..\\") << "C:\\a\\..\\\\" << false << false;
+    QTest::newRow("drive, up and down") << "C:\\Lessa\\..\\Apps\\" << false << false;
+    QTest::newRow("drive, dot") << "C:\\Lessa\\.\\Apps\\" << false << false;
+    QTest::newRow("drive, trailing dot") << "C:\\Lessa\\.\\" << false << false;
+    QTest::newRow("drive, slashes and dots") << "C:/Lessa/../Apps\\" << false << false;
+    QTest::newRow("posix, up") << "/opt/lessa/..\\" << false << false;
+    QTest::newRow("posix, up written with backslashes") << "/opt\\..\\lessa\\" << false << false;
+    QTest::newRow("posix, dot") << "/opt/./lessa\\" << false << false;
+    QTest::newRow("posix, up from the root") << "/..\\" << false << false;
+    QTest::newRow("names beginning with dots") << "/opt/.lessa/..x\\" << false << true;
+    QTest::newRow("drive, names with dots") << "C:\\.lessa\\x..\\" << true << false;
+
+    // Windows reads "/" as a separator: these are absolute paths there.
+    QTest::newRow("drive, slash") << "D:/Apps\\" << true << false;
+    QTest::newRow("drive, slashes") << "C:/Program Files/Lessa\\" << true << false;
+    QTest::newRow("drive, mixed separators") << "C:\\Program Files/Lessa/\\" << true << false;
 }
 
 void TestSystemShellLauncher::acceptsOnlyAbsoluteLocalPaths()
@@ -63,6 +111,50 @@ void TestSystemShellLauncher::acceptsOnlyAbsoluteLocalPaths()
 #endif
 }
 
+void TestSystemShellLauncher::acceptsOnlyExistingDirectories_data()
+{
+    // Paths below the throw-away root, written with backslashes as a registry value is (the
+    // main window's backslash included); "slashes" spells the root with "/" instead.
+    QTest::addColumn<QString>("below");
+    QTest::addColumn<bool>("slashes");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("existing directory") << "\\Apps\\" << false << true;
+    QTest::newRow("existing directory, trailing separator") << "\\Apps\\\\" << false << true;
+    QTest::newRow("existing directory, slashes") << "/Apps\\" << true << true;
+    QTest::newRow("the root itself") << "\\" << false << true;
+    QTest::newRow("missing directory") << "\\Missing\\" << false << false;
+    QTest::newRow("missing directory, slashes") << "/Missing\\" << true << false;
+    QTest::newRow("a file") << "\\file.txt\\" << false << false;
+    QTest::newRow("up and down to an existing directory") << "\\Apps\\..\\Apps\\" << false << false;
+    QTest::newRow("dot inside an existing directory") << "\\Apps\\.\\" << false << false;
+#ifndef Q_OS_WIN
+    QTest::newRow("link to a directory") << "\\appslink\\" << false << true;
+    QTest::newRow("link to the root") << "\\rootlink\\" << false << false;
+#endif
+}
+
+void TestSystemShellLauncher::acceptsOnlyExistingDirectories()
+{
+    QFETCH(QString, below);
+    QFETCH(bool, slashes);
+    QFETCH(bool, accepted);
+    const QString base = slashes ? root.path() : QDir::toNativeSeparators(root.path());
+    QCOMPARE(SystemShellLauncher::isInstallDirectory(base + below), accepted);
+}
+
+void TestSystemShellLauncher::refusesRootsThatExist()
+{
+    // Syntax alone refuses these; the existence check must not bring them back.
+#ifdef Q_OS_WIN
+    const QString drive = QDir::toNativeSeparators(root.path()).left(2);
+    for (const QString &value : QStringList{drive, drive + "\\", drive + "/", drive + "\\..\\"})
+        QVERIFY2(!SystemShellLauncher::isInstallDirectory(value + "\\"), qPrintable(value));
+#else
+    for (const QString &value : QStringList{"/", "/.", "/..", "/tmp/.."})
+        QVERIFY2(!SystemShellLauncher::isInstallDirectory(value + "\\"), qPrintable(value));
+#endif
+}
+
 void TestSystemShellLauncher::startsExecutableDetached()
 {
 #ifdef Q_OS_WIN
@@ -76,14 +168,18 @@ void TestSystemShellLauncher::startsExecutableDetached()
     struct Case {
         QString parameters;
         QString workingDirectory;
+        bool slashes;
     };
     const QString elsewhere = QDir::toNativeSeparators(install.path());
-    for (const Case &run : {Case{"", QString()}, Case{"--card \"a b\"", elsewhere}}) {
+    for (const Case &run : {Case{"", QString(), false}, Case{"--card \"a b\"", elsewhere, false},
+                            Case{"", QString(), true}}) {
         QFile::remove(record);
         SystemShellLauncher launcher;
         const QString file = QDir::toNativeSeparators(program);
-        launcher.execute("open", file, run.parameters, run.workingDirectory,
-                         ShellLauncher::ShowNormal);
+        // A folder spelt with slashes reaches the shell with backslashes.
+        const QString asked = run.slashes ? QDir::fromNativeSeparators(file) : file;
+        QVERIFY(launcher.execute("open", asked, run.parameters, run.workingDirectory,
+                                 ShellLauncher::ShowNormal));
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), 20000);
         QFile result(record);
         QVERIFY(result.open(QIODevice::ReadOnly));
@@ -113,13 +209,32 @@ void TestSystemShellLauncher::startsExecutableDetached()
     QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 
     SystemShellLauncher launcher;
-    launcher.execute("open", install.path() + "\\OrlaEntrance\\OrlaEntrance.exe", "", QString(),
-                     ShellLauncher::ShowNormal);
+    QVERIFY(launcher.execute("open", install.path() + "\\OrlaEntrance\\OrlaEntrance.exe", "",
+                             QString(), ShellLauncher::ShowNormal));
     const QString marker = install.path() + "/OrlaEntrance/marker";
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker) && QFileInfo(marker).size() > 0, 10000);
     QFile result(marker);
     QVERIFY(result.open(QIODevice::ReadOnly));
     QCOMPARE(result.readAll(), QByteArray("ran:0\n"));
+#endif
+}
+
+void TestSystemShellLauncher::reportsFailedStart()
+{
+    QTemporaryDir install;
+    QVERIFY(QDir().mkpath(install.path() + "/OrlaEntrance"));
+    SystemShellLauncher launcher;
+    const QString missing =
+        QDir::toNativeSeparators(install.path()) + "\\OrlaEntrance\\OrlaEntrance.exe";
+    QVERIFY(!launcher.execute("open", missing, "", QString(), ShellLauncher::ShowNormal));
+#ifndef Q_OS_WIN
+    // An executable file whose interpreter is missing: the detached start fails.
+    QFile file(install.path() + "/OrlaEntrance/OrlaEntrance.exe");
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("#!/nonexistent/interpreter\n");
+    file.close();
+    QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QVERIFY(!launcher.execute("open", missing, "", QString(), ShellLauncher::ShowNormal));
 #endif
 }
 
