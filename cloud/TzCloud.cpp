@@ -169,7 +169,7 @@ void TzCloud::sltFinish(QNetworkReply *reply)
             timer->stop();
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         path = reply->url().path(QUrl::FullyDecoded).mid(1);
-        errorCode = reply->property(timedOutProperty).toBool() ? TimeoutError : reply->error();
+        errorCode = reply->property(timedOutProperty).toBool() ? RequestTimedOut : reply->error();
         if (status.isValid() && status.toInt() == 200 && errorCode == QNetworkReply::NoError) {
             QJsonParseError parseError;
             const QJsonDocument document = QJsonDocument::fromJson(reply->readAll(), &parseError);

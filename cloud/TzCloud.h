@@ -25,7 +25,7 @@ public:
 
     // The code sigHttpRequestError carries for a request that the time-out ended. The signal
     // otherwise carries QNetworkReply::NetworkError values, none of which is negative.
-    static constexpr int TimeoutError = -1;
+    static constexpr int RequestTimedOut = -1;
     static constexpr int DefaultRequestTimeoutMs = 30000;
 
     static const char *defaultHost();
@@ -35,7 +35,7 @@ public:
     QString postRequest(QMap<QString, QString> params, QString apiPath);
 
     // How long a request may take from posting to its last byte before it is aborted and
-    // reported as TimeoutError; 0 lets it run for ever. Applies to requests posted later.
+    // reported as RequestTimedOut; 0 lets it run for ever. Applies to requests posted later.
     void setRequestTimeout(int milliseconds);
     int requestTimeout() const { return m_requestTimeoutMs; }
 

@@ -154,7 +154,7 @@ void TestCloudPost::printsOneOutcomeWhenTwoMeet()
             QVERIFY(cloud);
             if (replyFirst)
                 emit cloud->sigHttpRequestFinish("meet", QJsonObject{{"late", true}});
-            emit cloud->sigHttpRequestError("meet", TzCloud::TimeoutError);
+            emit cloud->sigHttpRequestError("meet", TzCloud::RequestTimedOut);
             if (!replyFirst)
                 emit cloud->sigHttpRequestFinish("meet", QJsonObject{{"late", true}});
         });

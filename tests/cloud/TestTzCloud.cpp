@@ -64,7 +64,7 @@ private slots:
     void carriesBasePathAndDecodedApiPath();
     void joinsBaseAndApiPathWithOneSlash_data();
     void joinsBaseAndApiPathWithOneSlash();
-    void endsStalledRequestWithTimeoutError();
+    void endsStalledRequestAsTimedOut();
     void reportsOnceWhenReplyAndTimeoutMeet();
     void reportsTwoOutstandingRequestsToOnePath();
     void deliversRepliesToOnePathInTheOrderTheyFinish();
@@ -390,7 +390,7 @@ void TestTzCloud::joinsBaseAndApiPathWithOneSlash()
     QCOMPARE(finished.first().at(0).toString(), QString::fromLatin1(target.mid(1)));
 }
 
-void TestTzCloud::endsStalledRequestWithTimeoutError()
+void TestTzCloud::endsStalledRequestAsTimedOut()
 {
     // Accepts the request and never answers, holding the connection open.
     LoopbackHttpServer::Response silent;
@@ -412,12 +412,12 @@ void TestTzCloud::endsStalledRequestWithTimeoutError()
     QVERIFY(failed.wait(30000));
     QCOMPARE(failed.size(), 1);
     QCOMPARE(failed.first().at(0).toString(), QStringLiteral("stall"));
-    QCOMPARE(failed.first().at(1).toInt(), int(TzCloud::TimeoutError));
+    QCOMPARE(failed.first().at(1).toInt(), int(TzCloud::RequestTimedOut));
     QTRY_COMPARE_WITH_TIMEOUT(server->openConnections(), 0, 30000);
     // The code is told apart from every error the network layer reports.
     const QMetaEnum errors = QMetaEnum::fromType<QNetworkReply::NetworkError>();
     for (int i = 0; i < errors.keyCount(); ++i)
-        QVERIFY(errors.value(i) != TzCloud::TimeoutError);
+        QVERIFY(errors.value(i) != TzCloud::RequestTimedOut);
 
     // Nothing more for that request, and nothing of it left behind.
     QTest::qWait(500);
@@ -474,9 +474,9 @@ void TestTzCloud::reportsOnceWhenReplyAndTimeoutMeet()
     for (auto it = outcomes.cbegin(); it != outcomes.cend(); ++it) {
         QVERIFY2(it.value().size() == 1, qPrintable(it.key()));
         const int code = it.value().first();
-        QVERIFY2(code == successCode || code == TzCloud::TimeoutError,
+        QVERIFY2(code == successCode || code == TzCloud::RequestTimedOut,
                  qPrintable(it.key() + ": " + QString::number(code)));
-        timedOut += code == TzCloud::TimeoutError ? 1 : 0;
+        timedOut += code == TzCloud::RequestTimedOut ? 1 : 0;
     }
     qInfo("%d of %d requests timed out", timedOut, requestCount);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -116,7 +116,7 @@ int CloudPostCommand::run(const QStringList &arguments)
     connect(cloud, SIGNAL(sigHttpRequestFinish(QString, QJsonObject)), this,
             SLOT(onFinished(QString, QJsonObject)));
     connect(cloud, SIGNAL(sigHttpRequestError(QString, int)), this, SLOT(onError(QString, int)));
-    // The client's own time-out ends the request, reported as TzCloud::TimeoutError.
+    // The client's own time-out ends the request, reported as TzCloud::RequestTimedOut.
     cloud->setRequestTimeout(timeoutSeconds * 1000);
     cloud->postRequest(params, positional.first());
     QCoreApplication::exec();
@@ -131,7 +131,7 @@ void CloudPostCommand::onFinished(const QString &, const QJsonObject &object)
 
 void CloudPostCommand::onError(const QString &, int code)
 {
-    if (code == TzCloud::TimeoutError) {
+    if (code == TzCloud::RequestTimedOut) {
         finish(TimedOut, err, QStringLiteral("timed out after %1 s").arg(timeoutSeconds));
         return;
     }
