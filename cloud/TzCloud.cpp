@@ -13,6 +13,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSettings>
+#include <QTimer>
 #include <QUrl>
 #include <QVariant>
 
@@ -20,6 +21,25 @@ namespace
 {
 const char *const sharedSecret = "9e07b1c4d36f";
 const char *const clientSessionKey = "deskagent";
+// The reply's own time-out timer, and the mark it leaves on a reply it aborted (which Qt
+// reports as cancelled).
+const char *const timeoutTimerName = "tzCloudTimeout";
+const char *const timedOutProperty = "tzCloudTimedOut";
+
+// Exactly one "/" between the two, whether or not the base ends or the path starts with one:
+// a bare "http://h:1" followed by "x" must not become the host "h:1x".
+QString joinUrl(const QString &base, const QString &path)
+{
+    if (path.isEmpty())
+        return base;
+    const bool baseSlash = base.endsWith(QLatin1Char('/'));
+    const bool pathSlash = path.startsWith(QLatin1Char('/'));
+    if (baseSlash && pathSlash)
+        return base + path.mid(1);
+    if (!baseSlash && !pathSlash)
+        return base + QLatin1Char('/') + path;
+    return base + path;
+}
 } // namespace
 
 TzCloud::TzCloud(QObject *parent) : TzCloud(configuredHost(), parent) {}
@@ -62,13 +82,32 @@ QString TzCloud::configuredHost()
 
 QString TzCloud::postRequest(QMap<QString, QString> params, QString apiPath)
 {
-    const QUrl url(m_host + apiPath, QUrl::TolerantMode);
+    const QUrl url(joinUrl(m_host, apiPath), QUrl::TolerantMode);
     QNetworkRequest request(url);
     // The type the network layer would choose anyway; naming it spares a warning per post.
     request.setHeader(QNetworkRequest::ContentTypeHeader,
                       QByteArrayLiteral("application/x-www-form-urlencoded"));
-    networkManager()->post(request, buildPostData(params));
+    QNetworkReply *reply = networkManager()->post(request, buildPostData(params));
+    if (m_requestTimeoutMs > 0) {
+        // Qt 5.9 has no transfer time-out of its own. The timer is the reply's child, so it
+        // goes with the reply; aborting emits finished(), which sltFinish reports.
+        auto *timer = new QTimer(reply);
+        timer->setObjectName(QLatin1String(timeoutTimerName));
+        timer->setSingleShot(true);
+        connect(timer, &QTimer::timeout, reply, [reply] {
+            if (reply->isFinished())
+                return;
+            reply->setProperty(timedOutProperty, true);
+            reply->abort();
+        });
+        timer->start(m_requestTimeoutMs);
+    }
     return url.toString();
+}
+
+void TzCloud::setRequestTimeout(int milliseconds)
+{
+    m_requestTimeoutMs = qMax(0, milliseconds);
 }
 
 QMap<QString, QString> TzCloud::signParams(QMap<QString, QString> params)
@@ -124,9 +163,13 @@ void TzCloud::sltFinish(QNetworkReply *reply)
         // One reply at a time; the signals go out after unlocking, so a receiver that spins
         // a nested event loop can let another reply finish here without deadlocking.
         QMutexLocker locker(&m_mutex);
+        // A reply handled here is done with: its time-out must not fire later.
+        if (auto *timer = reply->findChild<QTimer *>(QLatin1String(timeoutTimerName),
+                                                     Qt::FindDirectChildrenOnly))
+            timer->stop();
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         path = reply->url().path(QUrl::FullyDecoded).mid(1);
-        errorCode = reply->error();
+        errorCode = reply->property(timedOutProperty).toBool() ? RequestTimedOut : reply->error();
         if (status.isValid() && status.toInt() == 200 && errorCode == QNetworkReply::NoError) {
             QJsonParseError parseError;
             const QJsonDocument document = QJsonDocument::fromJson(reply->readAll(), &parseError);

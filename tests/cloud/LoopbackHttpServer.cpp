@@ -28,6 +28,14 @@ QString LoopbackHttpServer::baseUrl() const
     return QStringLiteral("http://127.0.0.1:%1/").arg(port());
 }
 
+int LoopbackHttpServer::openConnections() const
+{
+    int open = 0;
+    for (const QTcpSocket *socket : server.findChildren<QTcpSocket *>())
+        open += socket->state() == QAbstractSocket::ConnectedState ? 1 : 0;
+    return open;
+}
+
 LoopbackHttpServer::Response LoopbackHttpServer::reply(int status, const QByteArray &body,
                                                        const QByteArray &extraHeaders)
 {

@@ -40,6 +40,8 @@ public:
     bool listen();
     quint16 port() const { return server.serverPort(); }
     QString baseUrl() const;
+    // Connections accepted and not yet closed by either side.
+    int openConnections() const;
 
     static Response reply(int status, const QByteArray &body,
                           const QByteArray &extraHeaders = QByteArray());

@@ -9,14 +9,22 @@
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QtTest>
 
+#include <climits>
+#include <memory>
+#include <vector>
+
 namespace
 {
 const QByteArray secret = "9e07b1c4d36f";
+// What postAndWait gives as the code of a request that succeeded: no error code, not even the
+// client's own negative time-out code.
+constexpr int successCode = INT_MIN;
 
 // The digest computed here, apart from the client's own code.
 QByteArray referenceMd5(const QByteArray &text)
@@ -54,6 +62,10 @@ private slots:
     void reportsTransportFailures();
     void carriesBasePathAndDecodedApiPath_data();
     void carriesBasePathAndDecodedApiPath();
+    void joinsBaseAndApiPathWithOneSlash_data();
+    void joinsBaseAndApiPathWithOneSlash();
+    void endsStalledRequestAsTimedOut();
+    void reportsOnceWhenReplyAndTimeoutMeet();
     void reportsTwoOutstandingRequestsToOnePath();
     void deliversRepliesToOnePathInTheOrderTheyFinish();
     void stampsRequestsOfOneSecondAlike();
@@ -65,7 +77,7 @@ private slots:
     void fallsBackToDefaultHost();
 
 private:
-    // Waits for exactly one outcome and returns (path, code or -1 for success, object).
+    // Waits for exactly one outcome and returns (path, code or successCode, object).
     bool postAndWait(TzCloud &cloud, const QString &apiPath, const QMap<QString, QString> &params,
                      QString *path, int *code, QJsonObject *object);
 
@@ -101,7 +113,7 @@ bool TestTzCloud::postAndWait(TzCloud &cloud, const QString &apiPath,
         return false;
     if (!finished.isEmpty()) {
         *path = finished.first().at(0).toString();
-        *code = -1;
+        *code = successCode;
         *object = finished.first().at(1).toJsonObject();
     } else {
         *path = failed.first().at(0).toString();
@@ -205,15 +217,15 @@ void TestTzCloud::postsSignedBody()
 void TestTzCloud::reportsReplies_data()
 {
     QTest::addColumn<QByteArray>("response");
-    QTest::addColumn<int>("expectedCode"); // -1: success
+    QTest::addColumn<int>("expectedCode");
     QTest::addColumn<QByteArray>("expectedJson");
 
     using S = LoopbackHttpServer;
     QTest::newRow("200 object")
-        << S::reply(200, R"({"a":1,"b":{"c":[1,"two",{"d":null}]},"s":"中"})").raw << -1
+        << S::reply(200, R"({"a":1,"b":{"c":[1,"two",{"d":null}]},"s":"中"})").raw << successCode
         << QByteArray(R"({"a":1,"b":{"c":[1,"two",{"d":null}]},"s":"中"})");
-    QTest::newRow("200 array") << S::reply(200, "[1,2,3]").raw << -1 << QByteArray("{}");
-    QTest::newRow("200 empty object") << S::reply(200, "{}").raw << -1 << QByteArray("{}");
+    QTest::newRow("200 array") << S::reply(200, "[1,2,3]").raw << successCode << QByteArray("{}");
+    QTest::newRow("200 empty object") << S::reply(200, "{}").raw << successCode << QByteArray("{}");
     QTest::newRow("200 empty body") << S::reply(200, "").raw << 0 << QByteArray();
     QTest::newRow("200 not JSON") << S::reply(200, "<html>oops</html>").raw << 0 << QByteArray();
     QTest::newRow("200 truncated JSON") << S::reply(200, R"({"a":)").raw << 0 << QByteArray();
@@ -242,7 +254,7 @@ void TestTzCloud::reportsReplies()
     QVERIFY(postAndWait(cloud, "api/call", {{"q", "1"}}, &path, &code, &object));
     QCOMPARE(path, QStringLiteral("api/call"));
     QCOMPARE(code, expectedCode);
-    if (expectedCode == -1)
+    if (expectedCode == successCode)
         QCOMPARE(object, QJsonDocument::fromJson(expectedJson).object());
     // Redirects are answers of their own, never followed.
     QCOMPARE(server->requests.size(), 1);
@@ -307,7 +319,7 @@ void TestTzCloud::reportsTransportFailures()
     TzCloud healthy(server->baseUrl(), nullptr);
     server->script("/x", LoopbackHttpServer::reply(200, R"({"ok":true})"));
     QVERIFY(postAndWait(healthy, "x", {}, &path, &code, &object));
-    QCOMPARE(code, -1);
+    QCOMPARE(code, successCode);
 }
 
 void TestTzCloud::carriesBasePathAndDecodedApiPath_data()
@@ -335,9 +347,141 @@ void TestTzCloud::carriesBasePathAndDecodedApiPath()
     int code = -2;
     QJsonObject object;
     QVERIFY(postAndWait(cloud, apiPath, {}, &path, &code, &object));
-    QCOMPARE(code, -1);
+    QCOMPARE(code, successCode);
     QCOMPARE(server->requests.first().target, target);
     QCOMPARE(path, signalPath);
+}
+
+void TestTzCloud::joinsBaseAndApiPathWithOneSlash_data()
+{
+    QTest::addColumn<QString>("basePath"); // after http://127.0.0.1:port
+    QTest::addColumn<QString>("apiPath");
+    QTest::addColumn<QByteArray>("target");
+    QTest::newRow("base with slash") << "/api/"
+                                     << "x/y" << QByteArray("/api/x/y");
+    QTest::newRow("base without slash") << "/api"
+                                        << "x/y" << QByteArray("/api/x/y");
+    QTest::newRow("both slashes") << "/api/"
+                                  << "/x/y" << QByteArray("/api/x/y");
+    QTest::newRow("path slash only") << "/api"
+                                     << "/x/y" << QByteArray("/api/x/y");
+    // Without a separator the port would swallow the path ("1234x") and the post go nowhere.
+    QTest::newRow("bare host") << ""
+                               << "x/y" << QByteArray("/x/y");
+    QTest::newRow("bare host, path slash") << ""
+                                           << "/x/y" << QByteArray("/x/y");
+}
+
+void TestTzCloud::joinsBaseAndApiPathWithOneSlash()
+{
+    QFETCH(QString, basePath);
+    QFETCH(QString, apiPath);
+    QFETCH(QByteArray, target);
+
+    const QString origin = QStringLiteral("http://127.0.0.1:%1").arg(server->port());
+    TzCloud cloud(origin + basePath, nullptr);
+    QSignalSpy finished(&cloud, SIGNAL(sigHttpRequestFinish(QString, QJsonObject)));
+    QSignalSpy failed(&cloud, SIGNAL(sigHttpRequestError(QString, int)));
+    QCOMPARE(cloud.postRequest({}, apiPath), origin + QString::fromLatin1(target));
+    QVERIFY(finished.wait(30000));
+    QVERIFY(failed.isEmpty());
+    QCOMPARE(server->requests.size(), 1);
+    QCOMPARE(server->requests.first().target, target);
+    QCOMPARE(finished.first().at(0).toString(), QString::fromLatin1(target.mid(1)));
+}
+
+void TestTzCloud::endsStalledRequestAsTimedOut()
+{
+    // Accepts the request and never answers, holding the connection open.
+    LoopbackHttpServer::Response silent;
+    silent.neverAnswer = true;
+    server->script("/stall", silent);
+    TzCloud cloud(server->baseUrl(), nullptr);
+    QCOMPARE(cloud.requestTimeout(), TzCloud::DefaultRequestTimeoutMs);
+    QCOMPARE(TzCloud::DefaultRequestTimeoutMs, 30000);
+    cloud.setRequestTimeout(300);
+    QSignalSpy finished(&cloud, SIGNAL(sigHttpRequestFinish(QString, QJsonObject)));
+    QSignalSpy failed(&cloud, SIGNAL(sigHttpRequestError(QString, int)));
+    cloud.postRequest({}, "stall");
+    const QList<QNetworkReply *> replies = cloud.findChildren<QNetworkReply *>();
+    QCOMPARE(replies.size(), 1);
+    const QPointer<QNetworkReply> reply = replies.first();
+    QList<QPointer<QObject>> replyChildren;
+    for (QObject *child : reply->findChildren<QObject *>())
+        replyChildren << child;
+    QVERIFY(failed.wait(30000));
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(failed.first().at(0).toString(), QStringLiteral("stall"));
+    QCOMPARE(failed.first().at(1).toInt(), int(TzCloud::RequestTimedOut));
+    QTRY_COMPARE_WITH_TIMEOUT(server->openConnections(), 0, 30000);
+    // The code is told apart from every error the network layer reports.
+    const QMetaEnum errors = QMetaEnum::fromType<QNetworkReply::NetworkError>();
+    for (int i = 0; i < errors.keyCount(); ++i)
+        QVERIFY(errors.value(i) != TzCloud::RequestTimedOut);
+
+    // Nothing more for that request, and nothing of it left behind.
+    QTest::qWait(500);
+    QCOMPARE(failed.size(), 1);
+    QVERIFY(finished.isEmpty());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(reply.isNull());
+    for (const QPointer<QObject> &child : replyChildren)
+        QVERIFY(child.isNull());
+    QVERIFY(cloud.findChildren<QNetworkReply *>().isEmpty());
+
+    // The client stays usable, and a quick answer is not cut short.
+    server->requests.clear();
+    QString path;
+    int code = 0;
+    QJsonObject object;
+    QVERIFY(postAndWait(cloud, "quick", {}, &path, &code, &object));
+    QCOMPARE(code, successCode);
+}
+
+void TestTzCloud::reportsOnceWhenReplyAndTimeoutMeet()
+{
+    // Answers due around the moment the time-out ends: each request gets one outcome, the
+    // reply or the time-out, whichever comes first. One client per request, so that none
+    // waits for a connection that another holds.
+    constexpr int timeoutMs = 200;
+    constexpr int requestCount = 40;
+    QHash<QString, QList<int>> outcomes;
+    std::vector<std::unique_ptr<TzCloud>> clients;
+    for (int i = 0; i < requestCount; ++i) {
+        LoopbackHttpServer::Response response = LoopbackHttpServer::reply(200, R"({"ok":1})");
+        response.delayMs = timeoutMs - 100 + 5 * i;
+        server->script("/meet/" + QByteArray::number(i), response);
+        clients.emplace_back(new TzCloud(server->baseUrl(), nullptr));
+        TzCloud *cloud = clients.back().get();
+        cloud->setRequestTimeout(timeoutMs);
+        connect(cloud, &TzCloud::sigHttpRequestFinish, this,
+                [&](const QString &path, const QJsonObject &) { outcomes[path] << successCode; });
+        connect(cloud, &TzCloud::sigHttpRequestError, this,
+                [&](const QString &path, int code) { outcomes[path] << code; });
+    }
+    // A first request each, so that every client has its network manager and a connection.
+    for (int i = 0; i < requestCount; ++i)
+        clients.at(i)->postRequest({}, "warm");
+    QTRY_COMPARE_WITH_TIMEOUT(outcomes.value("warm").size(), requestCount, 30000);
+    outcomes.clear();
+    for (int i = 0; i < requestCount; ++i)
+        clients.at(i)->postRequest({}, "meet/" + QString::number(i));
+    for (int waited = 0; outcomes.size() < requestCount && waited < 300; ++waited)
+        QTest::qWait(100);
+    QTest::qWait(2 * timeoutMs);
+    QCOMPARE(outcomes.size(), requestCount);
+    int timedOut = 0;
+    for (auto it = outcomes.cbegin(); it != outcomes.cend(); ++it) {
+        QVERIFY2(it.value().size() == 1, qPrintable(it.key()));
+        const int code = it.value().first();
+        QVERIFY2(code == successCode || code == TzCloud::RequestTimedOut,
+                 qPrintable(it.key() + ": " + QString::number(code)));
+        timedOut += code == TzCloud::RequestTimedOut ? 1 : 0;
+    }
+    qInfo("%d of %d requests timed out", timedOut, requestCount);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    for (const auto &cloud : clients)
+        QVERIFY(cloud->findChildren<QNetworkReply *>().isEmpty());
 }
 
 void TestTzCloud::reportsTwoOutstandingRequestsToOnePath()

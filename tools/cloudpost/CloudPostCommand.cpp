@@ -1,5 +1,6 @@
 #include "CloudPostCommand.h"
 
+#include "ConsoleWriter.h"
 #include "TzCloud.h"
 
 #include <QCommandLineParser>
@@ -7,21 +8,38 @@
 #include <QJsonDocument>
 #include <QMetaEnum>
 #include <QNetworkReply>
-#include <QTimer>
-
-#include <cstdio>
 
 namespace
 {
-void printTo(FILE *stream, const QString &text)
+// Names go into the body unencoded, as the service expects: one holding '&' or '=' would
+// smuggle in a parameter of its own, a control character would split or hide one.
+bool validName(const QString &name)
 {
-    std::fputs(text.toUtf8().constData(), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
+    for (const QChar c : name) {
+        if (c == QLatin1Char('&') || c == QLatin1Char('=') || c.category() == QChar::Other_Control)
+            return false;
+    }
+    return true;
+}
+
+// The name as it can be shown in a message, control characters as \xNN.
+QString printableName(const QString &name)
+{
+    QString shown;
+    for (const QChar c : name) {
+        if (c.category() == QChar::Other_Control)
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
 }
 } // namespace
 
-CloudPostCommand::CloudPostCommand(QObject *parent) : QObject(parent) {}
+CloudPostCommand::CloudPostCommand(FILE *outStream, FILE *errStream, QObject *parent)
+    : QObject(parent), out(outStream), err(errStream)
+{
+}
 
 int CloudPostCommand::run(const QStringList &arguments)
 {
@@ -30,7 +48,9 @@ int CloudPostCommand::run(const QStringList &arguments)
         "Posts one signed request to the cloud web service and prints the outcome.\n"
         "On success the reply object is printed as JSON on stdout (exit 0). On failure the\n"
         "network error code and its Qt name go to stderr (exit 1). A request that does not\n"
-        "finish within the time-out is abandoned (exit 3). Bad arguments exit with 2."));
+        "finish within the time-out is abandoned (exit 3). Bad arguments exit with 2.\n"
+        "On a Windows console the text is written as Unicode, so Chinese shows whatever the\n"
+        "console's code page; into a pipe or a file it is written as UTF-8."));
     parser.addHelpOption();
     const QCommandLineOption hostOption(
         QStringLiteral("host"),
@@ -49,11 +69,11 @@ int CloudPostCommand::run(const QStringList &arguments)
                                  QStringLiteral("[key=value ...]"));
 
     if (!parser.parse(arguments)) {
-        printTo(stderr, parser.errorText());
+        ConsoleWriter::writeLine(err, parser.errorText());
         return UsageError;
     }
     if (parser.isSet(QStringLiteral("help"))) {
-        printTo(stdout, parser.helpText());
+        ConsoleWriter::writeLine(out, parser.helpText());
         return Success;
     }
 
@@ -61,12 +81,13 @@ int CloudPostCommand::run(const QStringList &arguments)
     timeoutSeconds = parser.value(timeoutOption).toInt(&validTimeout);
     const QStringList positional = parser.positionalArguments();
     if (!validTimeout || timeoutSeconds <= 0 || timeoutSeconds > MaxTimeoutSeconds) {
-        printTo(stderr, QStringLiteral("--timeout must be a whole number of seconds from 1 to %1")
-                            .arg(MaxTimeoutSeconds));
+        ConsoleWriter::writeLine(
+            err, QStringLiteral("--timeout must be a whole number of seconds from 1 to %1")
+                     .arg(MaxTimeoutSeconds));
         return UsageError;
     }
     if (positional.isEmpty()) {
-        printTo(stderr, parser.helpText());
+        ConsoleWriter::writeLine(err, parser.helpText());
         return UsageError;
     }
 
@@ -74,10 +95,19 @@ int CloudPostCommand::run(const QStringList &arguments)
     for (const QString &pair : positional.mid(1)) {
         const int equals = pair.indexOf(QLatin1Char('='));
         if (equals <= 0) {
-            printTo(stderr, QStringLiteral("not a key=value parameter: %1").arg(pair));
+            ConsoleWriter::writeLine(err,
+                                     QStringLiteral("not a key=value parameter: %1").arg(pair));
             return UsageError;
         }
-        params.insert(pair.left(equals), pair.mid(equals + 1));
+        const QString name = pair.left(equals);
+        if (!validName(name)) {
+            ConsoleWriter::writeLine(
+                err, QStringLiteral("a parameter name must not contain '&', '=' or a "
+                                    "control character: %1")
+                         .arg(printableName(name)));
+            return UsageError;
+        }
+        params.insert(name, pair.mid(equals + 1));
     }
 
     const QString host =
@@ -86,39 +116,40 @@ int CloudPostCommand::run(const QStringList &arguments)
     connect(cloud, SIGNAL(sigHttpRequestFinish(QString, QJsonObject)), this,
             SLOT(onFinished(QString, QJsonObject)));
     connect(cloud, SIGNAL(sigHttpRequestError(QString, int)), this, SLOT(onError(QString, int)));
+    // The client's own time-out ends the request, reported as TzCloud::RequestTimedOut.
+    cloud->setRequestTimeout(timeoutSeconds * 1000);
     cloud->postRequest(params, positional.first());
-    QTimer::singleShot(timeoutSeconds * 1000, this, SLOT(onTimeout()));
     QCoreApplication::exec();
     return exitCode;
 }
 
 void CloudPostCommand::onFinished(const QString &, const QJsonObject &object)
 {
-    printTo(stdout,
-            QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Indented)).trimmed());
-    finish(Success);
+    finish(Success, out,
+           QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Indented)).trimmed());
 }
 
 void CloudPostCommand::onError(const QString &, int code)
 {
+    if (code == TzCloud::RequestTimedOut) {
+        finish(TimedOut, err, QStringLiteral("timed out after %1 s").arg(timeoutSeconds));
+        return;
+    }
     const char *name = QMetaEnum::fromType<QNetworkReply::NetworkError>().valueToKey(code);
     QString message = QStringLiteral("error %1: %2")
                           .arg(code)
                           .arg(QString::fromLatin1(name ? name : "UnknownError"));
     if (code == QNetworkReply::NoError)
         message += QStringLiteral(" (the reply was not HTTP 200 with a JSON document)");
-    printTo(stderr, message);
-    finish(RequestFailed);
+    finish(RequestFailed, err, message);
 }
 
-void CloudPostCommand::onTimeout()
+void CloudPostCommand::finish(int code, FILE *stream, const QString &text)
 {
-    printTo(stderr, QStringLiteral("timed out after %1 s").arg(timeoutSeconds));
-    finish(TimedOut);
-}
-
-void CloudPostCommand::finish(int code)
-{
+    if (finished)
+        return;
+    finished = true;
+    ConsoleWriter::writeLine(stream, text);
     exitCode = code;
     QCoreApplication::exit(code);
 }

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QStringList>
 
+#include <cstdio>
+
 class TzCloud;
 
 // Posts one request through TzCloud and turns its outcome into output and an exit code.
@@ -17,7 +19,8 @@ public:
     // The longest time-out whose milliseconds still fit a timer's 32-bit interval.
     static constexpr int MaxTimeoutSeconds = 2147483;
 
-    explicit CloudPostCommand(QObject *parent = nullptr);
+    explicit CloudPostCommand(FILE *outStream = stdout, FILE *errStream = stderr,
+                              QObject *parent = nullptr);
 
     // Parses the arguments, posts, and runs the event loop until the outcome is known.
     int run(const QStringList &arguments);
@@ -25,14 +28,18 @@ public:
 private slots:
     void onFinished(const QString &path, const QJsonObject &object);
     void onError(const QString &path, int code);
-    void onTimeout();
 
 private:
-    void finish(int exitCode);
+    // Reports the first outcome only: a second one arriving in the same pass of the event
+    // loop, before exit() has taken effect, must neither print nor change the exit code.
+    void finish(int exitCode, FILE *stream, const QString &text);
 
+    FILE *out;
+    FILE *err;
     TzCloud *cloud = nullptr;
     int timeoutSeconds = 30;
     int exitCode = Success;
+    bool finished = false;
 };
 
 #endif // CLOUDPOSTCOMMAND_H
