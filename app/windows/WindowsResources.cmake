@@ -4,7 +4,8 @@ enable_language(RC)
 
 # The product name is the main window's title, as the user sees it.
 file(READ ${CMAKE_SOURCE_DIR}/ui/mainpage.ui LESSA_MAINPAGE_UI)
-if(NOT LESSA_MAINPAGE_UI MATCHES "<property name=\"windowTitle\">[ \t\r\n]*<string>([^<]+)</string>")
+set(LESSA_TITLE_PATTERN "<property name=\"windowTitle\">[ \t\r\n]*<string>([^<]+)</string>")
+if(NOT LESSA_MAINPAGE_UI MATCHES "${LESSA_TITLE_PATTERN}")
     message(FATAL_ERROR "ui/mainpage.ui holds no window title")
 endif()
 set(LESSA_PRODUCT_NAME "${CMAKE_MATCH_1}")

@@ -119,7 +119,8 @@ check "publisher is shown" uninstall_key_has 'Publisher.*Lessa'
 rebuilt="$artifacts/rebuilt.msi"
 cp "$newer" "$rebuilt"
 product_code="{$(tr a-z A-Z </proc/sys/kernel/random/uuid)}"
-msibuild "$rebuilt" -q "UPDATE \`Property\` SET \`Value\` = '$product_code' WHERE \`Property\` = 'ProductCode'"
+msibuild "$rebuilt" \
+    -q "UPDATE \`Property\` SET \`Value\` = '$product_code' WHERE \`Property\` = 'ProductCode'"
 msibuild "$rebuilt" -s "$(msiinfo suminfo "$rebuilt" | sed -n 's/^Subject: //p')" \
     "$(msiinfo suminfo "$rebuilt" | sed -n 's/^Author: //p')" \
     "$(msiinfo suminfo "$rebuilt" | sed -n 's/^Template: //p')" \
@@ -166,7 +167,8 @@ expected_bin='C:\Program Files (x86)\Lessa\VIP Card\bin'
 echo "shortcut: $lnk"
 echo "shortcut target: ${link[0]:-?}  working directory: ${link[1]:-?}"
 check "shortcut target is bin\\vipcard.exe" test "${link[0]:-}" = "$expected_bin\\vipcard.exe"
-check "shortcut working directory is bin" test "${link[1]%\\}" = "$expected_bin"
+link_workdir=${link[1]:-}
+check "shortcut working directory is bin" test "${link_workdir%\\}" = "$expected_bin"
 # Windows Installer copies the Icon table's icon to %WINDIR%\Installer\{ProductCode}\ for the
 # shortcut and the installed-programs entry.
 echo "shortcut icon: ${link[2]:-?}  sizes: $(icon_sizes "$(unix_path "${link[2]:-}")")"
@@ -239,7 +241,7 @@ logs=("$install_dir"/bin/log/log_*.txt)
 check "NeedLog=1 writes the log into bin\\log" test -s "${logs[0]}"
 kill "$app" 2>/dev/null
 "$LESSA_ROOT/scripts/wine-run.sh" --stop
-echo "log: $(basename "${logs[0]}"): $(head -c 200 "${logs[0]}" | tr -d '\r' | head -2 | tr '\n' ' ')"
+echo "log: $(basename "${logs[0]}"): $(tr -d '\r' <"${logs[0]}" 2>/dev/null | head -2 | tr '\n' ' ')"
 # Before uninstalling, IT removes what it added (the installer removes only its own files).
 rm -f "$install_dir/bin/version.ini" "$install_dir"/bin/log/log_*.txt
 
