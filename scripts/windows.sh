@@ -152,7 +152,7 @@ lessa_win_cmake() {
 }
 
 # The shipped executables: 32-bit PE files that import only Windows' own DLLs (no C++ runtime,
-# no Qt DLL), vipcard.exe a GUI program.
+# no Qt DLL), vipcard.exe a GUI program with its icon, version information and manifest.
 lessa_win_inspect() {
     local build_dir=$1 exe
     for exe in "$build_dir/vipcard.exe" "$build_dir/cloudpost.exe"; do
@@ -172,6 +172,10 @@ lessa_win_inspect() {
     subsystem=$(i686-w64-mingw32-objdump -p "$build_dir/vipcard.exe" | sed -n 's/^Subsystem\s*//p')
     [[ $subsystem == *"(Windows GUI)"* ]] ||
         { echo "error: vipcard.exe is not a GUI executable: $subsystem" >&2; return 1; }
+    # Its icon, version information and manifest, read back from the .rsrc section.
+    python3 "$LESSA_ROOT/scripts/pe-resources.py" check "$build_dir/vipcard.exe" \
+        "$(lessa_project_version)" ||
+        { echo "error: vipcard.exe lacks the resources above" >&2; return 1; }
 }
 
 lessa_win_build() {
@@ -287,9 +291,11 @@ lessa_win_installer() {
     cp "$build_dir/vipcard.exe" "$stage/bin/"
     cp -r "$LESSA_ROOT/images" "$stage/"
     cp "$LESSA_ROOT/mainqss/main.qss" "$stage/mainqss/"
+    cp "$LESSA_ROOT/images/vipcard.ico" "$stage/"
     # wixl finds the files relative to its working directory.
     (cd "$stage" && wixl -a x86 -D Version="$version" -o "$output" \
         "$LESSA_ROOT/installer/vipcard.wxs")
+    python3 "$LESSA_ROOT/installer/finish-msi.py" "$output"
 }
 
 # Qt 5.9 is the oldest Qt the product supports; it cannot be built here, so the product's code is

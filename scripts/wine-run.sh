@@ -13,7 +13,9 @@ export WINEDEBUG=${WINEDEBUG:--all}
 # No .NET or HTML engine to install, no host menu entries, and a crash ends the program
 # instead of waiting in the crash debugger.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml,winemenubuilder.exe,winedbg.exe=}
-export WINELOADER=/usr/lib/wine/wine64
+# LESSA_WINE_LOADER picks the loader: /usr/lib/wine/wine for the 32-bit build (the prefix is a
+# 64-bit one either way).
+export WINELOADER=${LESSA_WINE_LOADER:-/usr/lib/wine/wine64}
 export WINESERVER=/usr/lib/wine/wineserver64
 # QtTest writes to the debugger channel under Wine unless told to use stderr.
 export WINEQT_FORCE_STDERR_LOGGING=1

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Prints the target path and the working directory of a Windows shell link (.lnk), one a line,
-from its LinkInfo and StringData ([MS-SHLLINK])."""
+"""Prints the target path, the working directory and the icon location of a Windows shell link
+(.lnk), one a line, from its LinkInfo and StringData ([MS-SHLLINK])."""
 import struct
 import sys
 
@@ -33,3 +33,4 @@ for bit, name in ((0x04, 'name'), (0x08, 'relative'), (0x10, 'workdir'), (0x20, 
         pos += 2 + count * width
 print(target)
 print(strings.get('workdir', ''))
+print(strings.get('icon', ''))

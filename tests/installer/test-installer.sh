@@ -1,19 +1,32 @@
 #!/usr/bin/env bash
 # The MSI under Wine, as a school's IT staff would use it: a silent per-machine install into a
-# fresh prefix, an upgrade over an older version, the files and the Start-menu shortcut (its
-# target and working directory read back from the .lnk), the program started the way the
-# shortcut starts it (a screenshot, checked at a few pixels), and a silent uninstall that
-# leaves nothing of ours and the classroom software's key untouched.
+# fresh prefix, an upgrade over an older version and over a rebuild of the same version, the
+# package's own tables (log folder and its permissions), the files, the Start-menu shortcut (its
+# target, working directory and icon read back from the .lnk) and the installed-programs entry
+# under the Chinese name of the window title, the program started the way the shortcut starts
+# it (a screenshot checked at a few pixels, its window icon, its log with NeedLog=1 in the
+# installer's bin\log), and a silent uninstall that leaves nothing of ours and the classroom
+# software's key untouched.
 #
 #   test-installer.sh OLDER.msi NEWER.msi NEWER_VERSION ARTIFACT_DIR
 #
-# Needs DISPLAY (an X server with a window manager). Exits non-zero at the first failure.
+# Needs DISPLAY (an X server with a window manager). LESSA_WINE_LOADER picks Wine's loader
+# (scripts/wine-run.sh): /usr/lib/wine/wine for the 32-bit build. Exits non-zero if any check
+# failed.
 set -uo pipefail
 LESSA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 older=$1 newer=$2 version=$3 artifacts=$4
 mkdir -p "$artifacts"
 export WINEPREFIX="$artifacts/prefix"
 wine() { "$LESSA_ROOT/scripts/wine-run.sh" "$@"; }
+# Wine's ANSI and console code page follow the locale: under C.UTF-8 a Chinese registry value
+# reads back as question marks, under zh_CN as GBK, as on a Chinese Windows.
+wine_zh() { env LC_ALL=zh_CN.UTF-8 LANG=zh_CN.UTF-8 "$LESSA_ROOT/scripts/wine-run.sh" "$@"; }
+echo "Wine loader: ${LESSA_WINE_LOADER:-the default of wine-run.sh}"
+# The product's name is the main window's title: the installed-programs entry and the shortcut
+# carry it.
+name=$(sed -n '/name="windowTitle"/{n;s/.*<string>\(.*\)<\/string>.*/\1/p}' \
+    "$LESSA_ROOT/ui/mainpage.ui")
 failures=0
 check() {
     local what=$1
@@ -34,7 +47,7 @@ install_dir="$drive_c/Program Files (x86)/Lessa/VIP Card"
 [[ -d "$drive_c/Program Files (x86)" ]] || install_dir="$drive_c/Program Files/Lessa/VIP Card"
 # The all-users Start menu; Wine's msi puts even a per-machine package's shortcuts into the
 # installing user's one, so that counts too.
-lnk_name="Orla Nova/Orla Nova e-Textbook VIP Card.lnk"
+lnk_name="Orla Nova/$name.lnk"
 lnk="$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/$lnk_name"
 
 # The classroom software's key, which nothing of ours may touch. The package is 32-bit, so on a
@@ -43,14 +56,20 @@ lnk="$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/$lnk_name"
 wine reg add 'HKLM\Software\Lessa\Lessa' /v InstallPath /t REG_SZ /d 'C:\Lessa' /f /reg:32 \
     >/dev/null
 
+# reg_query KEY [OPTIONS]: in the 32-bit view unless OPTIONS name another.
 reg_query() {
-    wine reg query "$@" /reg:32 2>/dev/null | tr -d '\r'
+    local view=/reg:32
+    [[ " $* " == *" /reg:64 "* ]] && view=""
+    wine_zh reg query "$@" $view 2>/dev/null | iconv -f GBK -t UTF-8 | tr -d '\r'
 }
 uninstall_key_has() {
     reg_query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | grep -q "$1"
 }
 key_missing() {
     ! wine reg query "$1" /reg:32 >/dev/null 2>&1
+}
+key_present() {
+    wine reg query "$1" /reg:32 >/dev/null 2>&1
 }
 classroom_key_untouched() {
     reg_query 'HKLM\Software\Lessa\Lessa' /v InstallPath | grep -q 'C:\\Lessa'
@@ -60,12 +79,31 @@ logo_drawn() {
 }
 uninstall_entries() {
     reg_query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s |
-        grep -c 'DisplayName.*Orla Nova e-Textbook VIP Card'
+        grep -c "DisplayName\s*REG_SZ\s*$name\$"
+}
+# product_value KEY NAME_VALUE VALUE [REG_OPTION]: VALUE of the subkey of KEY whose NAME_VALUE
+# is our product's name.
+product_value() {
+    reg_query "$1" /s ${4:-} |
+        awk -v name="$name" -v field="$2" -v value="$3" '
+            /^HKEY_/ { if (ours) exit; delete values }
+            { line = $0; sub(/^ +/, "", line); key = line; sub(/ .*/, "", key)
+              sub(/^[^ ]+ +REG_[A-Z_]+ +/, "", line); values[key] = line }
+            key == field && line == name { ours = 1 }
+            END { if (ours) print values[value] }'
 }
 displayed_version() {
-    reg_query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s |
-        grep -A20 'DisplayName.*Orla Nova e-Textbook VIP Card' |
-        sed -n 's/.*DisplayVersion\s*REG_SZ\s*//p' | head -1
+    product_value 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' DisplayName \
+        DisplayVersion
+}
+# unix_path 'C:\...': the file in the prefix.
+unix_path() {
+    local path=${1//\\//}
+    echo "$drive_c/${path#[Cc]:/}"
+}
+# icon_sizes FILE: the image sizes of an .ico, on one line.
+icon_sizes() {
+    python3 "$LESSA_ROOT/scripts/pe-resources.py" ico "$1" 2>/dev/null | tr '\n' ' '
 }
 
 wine msiexec /i "Z:${older//\//\\}" /qn
@@ -75,22 +113,78 @@ check "upgrade leaves one entry in the installed programs" test "$(uninstall_ent
 check "the entry shows the newer version ($version)" test "$(displayed_version)" = "$version"
 check "publisher is shown" uninstall_key_has 'Publisher.*Lessa'
 
+# A rebuild of the same version has a new product code (Id="*") and package code, and nothing
+# else that Windows Installer compares: make one from the newer package, as a second build
+# would be.
+rebuilt="$artifacts/rebuilt.msi"
+cp "$newer" "$rebuilt"
+product_code="{$(tr a-z A-Z </proc/sys/kernel/random/uuid)}"
+msibuild "$rebuilt" \
+    -q "UPDATE \`Property\` SET \`Value\` = '$product_code' WHERE \`Property\` = 'ProductCode'"
+msibuild "$rebuilt" -s "$(msiinfo suminfo "$rebuilt" | sed -n 's/^Subject: //p')" \
+    "$(msiinfo suminfo "$rebuilt" | sed -n 's/^Author: //p')" \
+    "$(msiinfo suminfo "$rebuilt" | sed -n 's/^Template: //p')" \
+    "{$(tr a-z A-Z </proc/sys/kernel/random/uuid)}"
+wine msiexec /i "Z:${rebuilt//\//\\}" /qn
+check "a rebuild of the same version replaces it: one entry in the installed programs" \
+    test "$(uninstall_entries)" = 1
+check "the entry is the rebuild's" key_present \
+    "HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\\$product_code"
+check "the entry still shows $version" test "$(displayed_version)" = "$version"
+rebuilt_entry_name() {
+    reg_query "HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\\$product_code" \
+        /v DisplayName | sed -n 's/^ *DisplayName *REG_SZ *//p'
+}
+check "the entry has the window title's Chinese name ($name)" test "$(rebuilt_entry_name)" = "$name"
+
+# The package's own tables: bin\log as a folder of its own component, writable by the Users
+# group (S-1-5-32-545, BU) through MsiLockPermissionsEx.
+echo "the log folder's rows in $(basename "$newer"):"
+for table in Directory CreateFolder MsiLockPermissionsEx; do
+    msiinfo export "$newer" "$table" | tr -d '\r' | grep -w LogFolder | sed "s/^/  $table: /"
+done
+check "the package creates bin\\log" \
+    bash -c "msiinfo export '$newer' Directory | grep -qP '^LogFolder\tBinFolder\tlog\r?\$' &&
+        msiinfo export '$newer' CreateFolder | grep -qP '^LogFolder\tLogFolder\r?\$'"
+check "and lets the Users group modify it" \
+    bash -c "msiinfo export '$newer' MsiLockPermissionsEx |
+        grep -qP '^\w+\tLogFolder\tCreateFolder\t.*\(A;OICI;0x1301bf;;;BU\)'"
+
 for file in bin/vipcard.exe bin/images/ebook.png bin/images/ebookpic_1.png bin/images/close.png \
     mainqss/main.qss; do
     check "installed $file" test -f "$install_dir/$file"
 done
 check "no version.ini by default" test ! -e "$install_dir/bin/version.ini"
+check "the log folder bin\\log is there, empty" \
+    test -d "$install_dir/bin/log" -a -z "$(ls -A "$install_dir/bin/log" 2>/dev/null)"
 [[ -f $lnk ]] || lnk=$(find "$drive_c/users" -path "*/Start Menu/Programs/$lnk_name" -print -quit)
 check "Start-menu shortcut" test -f "$lnk"
 
-# Target and working directory, read back from the shell link itself.
+# Target, working directory and icon, read back from the shell link itself.
 mapfile -t link < <(python3 "$LESSA_ROOT/tests/installer/read-lnk.py" "$lnk" 2>/dev/null)
 expected_bin='C:\Program Files (x86)\Lessa\VIP Card\bin'
 [[ $install_dir == *"Program Files/"* ]] && expected_bin='C:\Program Files\Lessa\VIP Card\bin'
 echo "shortcut: $lnk"
 echo "shortcut target: ${link[0]:-?}  working directory: ${link[1]:-?}"
 check "shortcut target is bin\\vipcard.exe" test "${link[0]:-}" = "$expected_bin\\vipcard.exe"
-check "shortcut working directory is bin" test "${link[1]%\\}" = "$expected_bin"
+link_workdir=${link[1]:-}
+check "shortcut working directory is bin" test "${link_workdir%\\}" = "$expected_bin"
+# Windows Installer copies the Icon table's icon to %WINDIR%\Installer\{ProductCode}\ for the
+# shortcut and the installed-programs entry.
+echo "shortcut icon: ${link[2]:-?}  sizes: $(icon_sizes "$(unix_path "${link[2]:-}")")"
+check "shortcut icon is the application icon (16 24 32 48 256)" \
+    test "$(icon_sizes "$(unix_path "${link[2]:-}")")" = "16 24 32 48 256 "
+# The installed programs show a Windows Installer product with the ProductIcon of its
+# registration (Windows also copies it to the uninstall key's DisplayIcon; Wine does not).
+product_icon=$(product_value 'HKLM\Software\Classes\Installer\Products' ProductName ProductIcon \
+    /reg:64)
+echo "installed-programs icon: ${product_icon:-?}"
+check "installed-programs entry shows the application icon" \
+    test "$(icon_sizes "$(unix_path "${product_icon%,*}")")" = "16 24 32 48 256 "
+
+# An IT administrator turns the log on; the program, run as the shortcut runs it, writes it
+# into the installer's bin\log.
+printf '[General]\r\nNeedLog=1\r\n' >"$install_dir/bin/version.ini"
 
 # Start it as the shortcut does: its target, in its working directory.
 (cd "$install_dir/bin" && exec "$LESSA_ROOT/scripts/wine-run.sh" ./vipcard.exe) &
@@ -125,10 +219,34 @@ for y in $(seq 600 4 700); do
 done
 check "the blue 打开客户端 block" test "$blue" = 1
 check "the logo picture (images\\key.png)" logo_drawn
+# Wine hands the window's icon (the class icon Qt loads from IDI_ICON1, else Wine's own logo)
+# to X as _NET_WM_ICON: the 32 x 32 one shows the logo's blue at its left edge.
+window_icon_blue() {
+    xprop -id "$window" -notype 32c _NET_WM_ICON 2>/dev/null | python3 -c "
+import sys
+text = sys.stdin.read()
+values = [int(v) for v in text.split('=', 1)[1].replace(',', ' ').split()] if '=' in text else []
+while values:
+    width, height, pixels = values[0], values[1], values[2:2 + values[0] * values[1]]
+    if width == 32:
+        argb = pixels[16 * 32 + 3]
+        rgb = ((argb >> 16) & 255, (argb >> 8) & 255, argb & 255)
+        print('window icon 32x32 at (3, 16): %d,%d,%d' % rgb, file=sys.stderr)
+        sys.exit(0 if all(abs(a - b) <= 8 for a, b in zip(rgb, (71, 120, 199))) else 1)
+    values = values[2 + width * height:]
+sys.exit(1)"
+}
+check "the window carries the application icon" window_icon_blue
+logs=("$install_dir"/bin/log/log_*.txt)
+check "NeedLog=1 writes the log into bin\\log" test -s "${logs[0]}"
 kill "$app" 2>/dev/null
 "$LESSA_ROOT/scripts/wine-run.sh" --stop
+echo "log: $(basename "${logs[0]}"): $(tr -d '\r' <"${logs[0]}" 2>/dev/null | head -2 | tr '\n' ' ')"
+# Before uninstalling, IT removes what it added (the installer removes only its own files).
+rm -f "$install_dir/bin/version.ini" "$install_dir"/bin/log/log_*.txt
 
-wine msiexec /x "Z:${newer//\//\\}" /qn
+# The installed product is the rebuild's.
+wine msiexec /x "Z:${rebuilt//\//\\}" /qn
 check "uninstall removes the install folder" test ! -e "$install_dir"
 check "uninstall removes the Start-menu shortcut" test ! -e "$lnk"
 check "uninstall removes the Start-menu folder" test ! -e "$(dirname "$lnk")"

@@ -1,7 +1,9 @@
 // Paints the application's pictures into the folder given as the only argument.
 // Run it after changing a drawing and commit the regenerated files.
 
+#include <QBuffer>
 #include <QDir>
+#include <QFile>
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
@@ -40,11 +42,9 @@ void begin(QPainter &painter)
     painter.setRenderHint(QPainter::TextAntialiasing);
 }
 
-QImage logo()
+// The logo in its design grid of 28 by 28; callers scale the painter for other sizes.
+void paintLogo(QPainter &p)
 {
-    QImage image = blank(28, 28);
-    QPainter p(&image);
-    begin(p);
     p.setPen(Qt::NoPen);
     p.setBrush(accent);
     p.drawRoundedRect(QRectF(1, 1, 26, 26), 6, 6);
@@ -64,7 +64,99 @@ QImage logo()
     p.drawPath(left);
     p.setBrush(QColor(0xdc, 0xe6, 0xf6));
     p.drawPath(right);
+}
+
+QImage logo(int size = 28)
+{
+    QImage image = blank(size, size);
+    QPainter p(&image);
+    begin(p);
+    p.scale(size / 28.0, size / 28.0);
+    paintLogo(p);
     return image;
+}
+
+template <typename T> void putLittleEndian(QByteArray &out, T value)
+{
+    for (unsigned i = 0; i < sizeof(T); ++i)
+        out.append(char((quint64(value) >> (8 * i)) & 0xff));
+}
+
+// An icon image as Windows stores it in an .ico: a 32-bit bottom-up DIB of twice the height
+// (the colour rows, then the AND mask's).
+QByteArray iconDib(const QImage &source)
+{
+    const QImage image = source.convertToFormat(QImage::Format_ARGB32);
+    const int width = image.width(), height = image.height();
+    const int maskStride = ((width + 31) / 32) * 4;
+    QByteArray dib;
+    putLittleEndian<quint32>(dib, 40);
+    putLittleEndian<qint32>(dib, width);
+    putLittleEndian<qint32>(dib, 2 * height);
+    putLittleEndian<quint16>(dib, 1);
+    putLittleEndian<quint16>(dib, 32);
+    putLittleEndian<quint32>(dib, 0); // BI_RGB
+    putLittleEndian<quint32>(dib, quint32(width * height * 4 + maskStride * height));
+    for (int i = 0; i < 4; ++i)
+        putLittleEndian<quint32>(dib, 0);
+    for (int y = height - 1; y >= 0; --y) {
+        const QRgb *row = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < width; ++x) {
+            dib.append(char(qBlue(row[x])));
+            dib.append(char(qGreen(row[x])));
+            dib.append(char(qRed(row[x])));
+            dib.append(char(qAlpha(row[x])));
+        }
+    }
+    for (int y = height - 1; y >= 0; --y) {
+        QByteArray mask(maskStride, '\0');
+        const QRgb *row = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < width; ++x) {
+            if (qAlpha(row[x]) == 0)
+                mask[x / 8] = char(mask[x / 8] | (0x80 >> (x % 8)));
+        }
+        dib.append(mask);
+    }
+    return dib;
+}
+
+// The application icon: the logo at the sizes Windows asks for (title bar, taskbar, Explorer's
+// views). The largest is stored as PNG, as Windows Vista and later read it; the others as
+// DIBs, which every reader understands.
+QByteArray applicationIcon()
+{
+    const int sizes[] = {16, 24, 32, 48, 256};
+    QList<QByteArray> images;
+    for (int size : sizes) {
+        if (size < 256) {
+            images.append(iconDib(logo(size)));
+            continue;
+        }
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        logo(size).save(&buffer, "PNG");
+        images.append(png);
+    }
+    QByteArray ico;
+    putLittleEndian<quint16>(ico, 0);
+    putLittleEndian<quint16>(ico, 1); // an icon, not a cursor
+    putLittleEndian<quint16>(ico, quint16(images.size()));
+    quint32 offset = quint32(6 + 16 * images.size());
+    for (int i = 0; i < images.size(); ++i) {
+        ico.append(char(sizes[i] & 0xff)); // 0 stands for 256
+        ico.append(char(sizes[i] & 0xff));
+        ico.append(char(0)); // no palette
+        ico.append(char(0));
+        putLittleEndian<quint16>(ico, 1);
+        putLittleEndian<quint16>(ico, 32);
+        putLittleEndian<quint32>(ico, quint32(images.at(i).size()));
+        putLittleEndian<quint32>(ico, offset);
+        offset += quint32(images.at(i).size());
+    }
+    for (const QByteArray &image : images)
+        ico.append(image);
+    return ico;
 }
 
 QImage closeCross()
@@ -324,6 +416,14 @@ QImage stepPicture(void (*drawScreen)(QPainter &))
     return image;
 }
 
+bool saveIcon(const QByteArray &ico, const QDir &folder, const QString &name)
+{
+    QFile file(folder.filePath(name));
+    const bool saved = file.open(QIODevice::WriteOnly) && file.write(ico) == ico.size();
+    std::fprintf(stderr, "%s %s\n", saved ? "wrote" : "FAILED", qPrintable(file.fileName()));
+    return saved;
+}
+
 bool save(const QImage &image, const QDir &folder, const QString &name)
 {
     const bool saved = image.save(folder.filePath(name), "PNG");
@@ -351,5 +451,6 @@ int main(int argc, char *argv[])
     ok &= save(stepPicture(drawLoginScreen), folder, QStringLiteral("ebookpic_1.png"));
     ok &= save(stepPicture(drawPersonalCentreScreen), folder, QStringLiteral("ebookpic_2.png"));
     ok &= save(stepPicture(drawRedeemScreen), folder, QStringLiteral("ebookpic_3.png"));
+    ok &= saveIcon(applicationIcon(), folder, QStringLiteral("vipcard.ico"));
     return ok ? 0 : 1;
 }
