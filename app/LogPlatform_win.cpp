@@ -61,13 +61,24 @@ void makePath(const QString &path)
 
 bool appendToFile(const QString &path, const QByteArray &bytes)
 {
-    // FILE_APPEND_DATA without FILE_WRITE_DATA is Windows' O_APPEND: the system moves every
-    // write to the end of the file, so processes appending at once never overwrite a line.
-    const HANDLE file = CreateFileW(nativePath(path).c_str(), FILE_APPEND_DATA,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // FILE_APPEND_DATA without FILE_WRITE_DATA is Windows' O_APPEND: every write goes to the
+    // end of the file. That is atomic on a local disk but not everywhere (Wine emulates it
+    // with a size query and a positioned write), so writers also take turns on a lock of one
+    // byte far beyond any log's end, which no reader ever touches. Locking needs read access.
+    const std::wstring name = nativePath(path);
+    constexpr DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE file = CreateFileW(name.c_str(), FILE_APPEND_DATA | FILE_READ_DATA, share, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+        // A file that may be appended to but not read: the system's append alone.
+        file = CreateFileW(name.c_str(), FILE_APPEND_DATA, share, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
     if (file == INVALID_HANDLE_VALUE)
         return false;
+    OVERLAPPED turn = {};
+    turn.OffsetHigh = 0x40000000;
+    const bool locked = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &turn);
     const char *data = bytes.constData();
     DWORD left = DWORD(bytes.size());
     while (left > 0) {
@@ -77,6 +88,8 @@ bool appendToFile(const QString &path, const QByteArray &bytes)
         data += written;
         left -= written;
     }
+    if (locked)
+        UnlockFileEx(file, 0, 1, 0, &turn);
     CloseHandle(file);
     return true;
 }

@@ -571,10 +571,14 @@ void TestLogMessageHandler::keepsEveryLineOfTwoProcessesAppendingAtOnce()
     for (QProcess *probe : {&first, &second}) {
         while (!probe->canReadLine())
             QVERIFY2(probe->waitForReadyRead(60000), qPrintable(probe->errorString()));
-        QCOMPARE(probe->readLine(), QByteArray("ready\n"));
+        QCOMPARE(probe->readLine().trimmed(), QByteArray("ready"));
     }
-    first.write("go\n");
-    second.write("go\n");
+    // QProcess sends what is written from its event loop or a wait: both must have it before
+    // either is waited for.
+    for (QProcess *probe : {&first, &second}) {
+        probe->write("go\n");
+        QVERIFY(probe->waitForBytesWritten(60000));
+    }
     for (QProcess *probe : {&first, &second}) {
         QVERIFY(probe->waitForFinished(240000));
         QCOMPARE(probe->exitStatus(), QProcess::NormalExit);
