@@ -1,4 +1,5 @@
 #include "LogMessageHandler.h"
+#include "LogPlatform.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -6,20 +7,18 @@
 #include <QGlobalStatic>
 #include <QMutex>
 #include <QSettings>
+#include <QTemporaryFile>
 
 #include <atomic>
 #include <cstdio>
 
-#ifndef Q_OS_WIN
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <time.h>
-#include <unistd.h>
-#endif
-
 namespace
 {
+using LogPlatform::FileStamp;
+using LogPlatform::LocalTime;
+
+// Destroyed while static objects are torn down at exit; the handler then tells by it that it
+// must not touch anything else that may be gone.
 Q_GLOBAL_STATIC(QMutex, logMutex)
 
 std::atomic<LogClock> logClock{nullptr};
@@ -46,93 +45,67 @@ const char *levelLabel(QtMsgType type)
     }
 }
 
-// What identifies one version of the settings file: QSettings replaces the file on every
-// save, so a change shows in the inode, the modification time or the size.
-struct FileStamp {
-    bool exists = false;
-    qint64 device = 0, inode = 0, size = 0, modifiedNs = 0, changedNs = 0;
-    bool operator==(const FileStamp &other) const
-    {
-        return exists == other.exists && device == other.device && inode == other.inode &&
-               size == other.size && modifiedNs == other.modifiedNs && changedNs == other.changedNs;
-    }
-};
-
 // Everything the handler remembers between messages; only touched under logMutex.
 struct LogState {
     QString organization, application;
-    QByteArray settingsFile;
+    QString settingsFile;
     bool stampKnown = false;
     FileStamp stamp;
     bool pathConfigured = false;
     QString configuredPath;
-    qint64 minute = -1;
-    QString fileName;
-    qint64 zoneCheckedMinute = -1;
-};
-
-struct LocalTime {
-    int year, month, day, hour, minute, second, msec;
+    int settingsCopies = 0;
 };
 
 LogState &logState()
 {
-    // Never destroyed: a message may still arrive while static objects are torn down.
+    // Never destroyed: it must outlive every static object that may still log at exit.
     static LogState *const state = new LogState;
     return *state;
 }
 
-// The wall clock in local time. Qt re-reads the time zone on every conversion, three times
-// a line; the system clock path below re-reads it once a minute instead.
-LocalTime localNow(LogState &state)
+// Resolved against the working directory at each write, by the system, not by Qt.
+QString defaultDirectory()
 {
-    const LogClock clock = logClock.load();
-#ifndef Q_OS_WIN
-    if (!clock) {
-        timespec now;
-        ::clock_gettime(CLOCK_REALTIME, &now);
-        if (now.tv_sec / 60 != state.zoneCheckedMinute) {
-            state.zoneCheckedMinute = now.tv_sec / 60;
-            ::tzset();
-        }
-        tm parts;
-        if (::localtime_r(&now.tv_sec, &parts)) {
-            return {parts.tm_year + 1900,
-                    parts.tm_mon + 1,
-                    parts.tm_mday,
-                    parts.tm_hour,
-                    parts.tm_min,
-                    parts.tm_sec,
-                    int(now.tv_nsec / 1000000)};
-        }
-    }
-#else
-    Q_UNUSED(state)
-#endif
-    const QDateTime now = clock ? clock() : QDateTime::currentDateTime();
-    const QDate date = now.date();
-    const QTime time = now.time();
-    return {date.year(),   date.month(),  date.day(), time.hour(),
-            time.minute(), time.second(), time.msec()};
+    return QStringLiteral("log");
 }
 
-FileStamp stampOf(const QByteArray &path)
+LocalTime localNow()
 {
-    FileStamp stamp;
-#ifndef Q_OS_WIN
-    struct stat info;
-    if (::stat(path.constData(), &info) == 0) {
-        stamp.exists = true;
-        stamp.device = qint64(info.st_dev);
-        stamp.inode = qint64(info.st_ino);
-        stamp.size = qint64(info.st_size);
-        stamp.modifiedNs = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-        stamp.changedNs = qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+    if (const LogClock clock = logClock.load()) {
+        const QDateTime now = clock();
+        const QDate date = now.date();
+        const QTime time = now.time();
+        return {date.year(),   date.month(),  date.day(), time.hour(),
+                time.minute(), time.second(), time.msec()};
     }
-#else
-    Q_UNUSED(path);
-#endif
-    return stamp;
+    return LogPlatform::localTime();
+}
+
+// QSettings keeps each file it has read in a per-process cache and reads it again only when
+// its size or millisecond modification time differ, so an edit that keeps both would stay
+// unseen. A copy under a name this process has never used has no cache entry. (The native
+// format of a settings file, where there is one, is INI.)
+QVariant readLogPath(LogState &state, const FileStamp &stamp)
+{
+    if (stamp.exists) {
+        QFile original(state.settingsFile);
+        QTemporaryFile copy(
+            QDir::tempPath() +
+            QStringLiteral("/log-settings-%1-XXXXXX.ini").arg(++state.settingsCopies));
+        if (original.open(QIODevice::ReadOnly) && copy.open()) {
+            const QByteArray content = original.readAll();
+            if (copy.write(content) == content.size() && copy.flush()) {
+                QSettings settings(copy.fileName(), QSettings::IniFormat);
+                settings.setIniCodec("UTF-8");
+                return settings.value(QStringLiteral("Log/Path"));
+            }
+        }
+    }
+    // The registry (no file, no such cache), or no room for the copy.
+    QSettings settings;
+    settings.setFallbacksEnabled(false);
+    settings.setIniCodec("UTF-8");
+    return settings.value(QStringLiteral("Log/Path"));
 }
 
 // Log/Path is read again only when the settings file has changed since the last message
@@ -147,31 +120,24 @@ QString logDirectory(LogState &state)
         state.settingsFile.isEmpty()) {
         state.organization = organization;
         state.application = application;
-        state.settingsFile = QFile::encodeName(QSettings().fileName());
+        state.settingsFile = QSettings().fileName();
         state.stampKnown = false;
     }
-    // Stamp before reading: a save that lands while QSettings reads then differs from the
+    // Stamp before reading: a save that lands while the file is read then differs from the
     // stamp kept, and the next message reads again.
-    const FileStamp stamp = stampOf(state.settingsFile);
-#ifdef Q_OS_WIN
-    const bool reread = true;
-#else
-    const bool reread = !state.stampKnown || !(stamp == state.stamp);
-#endif
-    if (reread) {
-        QSettings settings;
-        settings.setFallbacksEnabled(false);
-        settings.setIniCodec("UTF-8");
-        const QVariant path = settings.value(QStringLiteral("Log/Path"));
+    const FileStamp stamp = LogPlatform::stampOf(state.settingsFile);
+    if (!state.stampKnown || !(stamp == state.stamp)) {
+        const QVariant path = readLogPath(state, stamp);
         if (settingsReadProbe)
             settingsReadProbe();
         state.stamp = stamp;
         state.stampKnown = true;
-        state.pathConfigured = path.isValid();
+        // An empty value, or one that reads as a list ("a,b"), would name the filesystem
+        // root or nothing: it counts as no value.
+        state.pathConfigured = path.type() == QVariant::String && !path.toString().isEmpty();
         state.configuredPath = path.toString();
     }
-    return state.pathConfigured ? state.configuredPath
-                                : QDir::currentPath() + QStringLiteral("/log");
+    return state.pathConfigured ? state.configuredPath : defaultDirectory();
 }
 
 void appendTwoDigits(QString &text, int value)
@@ -186,68 +152,33 @@ void appendTwoDigits(QByteArray &text, int value)
     text += char('0' + value % 10);
 }
 
-const QString &fileNameFor(LogState &state, const LocalTime &time)
+QString fileNameFor(const LocalTime &time)
 {
-    const qint64 minute = ((qint64(time.year) * 13 + time.month) * 32 + time.day) * 1440 +
-                          time.hour * 60 + time.minute;
-    if (minute != state.minute) {
-        state.minute = minute;
-        state.fileName = QStringLiteral("log_");
-        appendTwoDigits(state.fileName, time.month);
-        state.fileName += QLatin1Char('-');
-        appendTwoDigits(state.fileName, time.day);
-        state.fileName += QLatin1Char('_');
-        appendTwoDigits(state.fileName, time.hour);
-        appendTwoDigits(state.fileName, time.minute);
-        state.fileName += QStringLiteral(".txt");
-    }
-    return state.fileName;
-}
-
-// One open, write and close: the line is in the closed file when this returns.
-bool appendToFile(const QString &path, const QByteArray &bytes)
-{
-#ifndef Q_OS_WIN
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return false;
-    const char *data = bytes.constData();
-    qint64 left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, size_t(left));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            break;
-        data += written;
-        left -= written;
-    }
-    ::close(fd);
-    return true;
-#else
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return false;
-    file.write(bytes);
-    file.close();
-    return true;
-#endif
+    QString name = QStringLiteral("log_");
+    appendTwoDigits(name, time.month);
+    name += QLatin1Char('-');
+    appendTwoDigits(name, time.day);
+    name += QLatin1Char('_');
+    appendTwoDigits(name, time.hour);
+    appendTwoDigits(name, time.minute);
+    name += QStringLiteral(".txt");
+    return name;
 }
 
 // The common case costs one open; a missing directory is made again, and a place where
-// none can be made falls back to the bare name in the working directory.
+// none can be made falls back to the withoutApplication name in the working directory.
 // An unwritable place loses the line and nothing else: nothing here reports failure.
 void writeLine(const QString &directory, const QString &fileName, const QByteArray &bytes)
 {
-    if (appendToFile(directory + QLatin1Char('/') + fileName, bytes))
+    const QString path = directory + QLatin1Char('/') + fileName;
+    if (LogPlatform::appendToFile(path, bytes))
         return;
-    if (!QDir(directory).exists())
-        QDir().mkpath(directory);
-    if (QDir(directory).exists())
-        appendToFile(directory + QLatin1Char('/') + fileName, bytes);
+    if (!LogPlatform::isDirectory(directory))
+        LogPlatform::makePath(directory);
+    if (LogPlatform::isDirectory(directory))
+        LogPlatform::appendToFile(path, bytes);
     else
-        appendToFile(fileName, bytes);
+        LogPlatform::appendToFile(fileName, bytes);
 }
 } // namespace
 
@@ -269,6 +200,11 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
     }
     handlerActive = true;
 
+    // Without the application object (before it, after it, and while static objects are torn
+    // down at exit) its names, QSettings and Qt's text codecs may be gone: the line goes to the
+    // default directory, encoded by the system.
+    const bool withoutApplication = logMutex.isDestroyed() || !QCoreApplication::instance();
+
     // Everything but the time is formatted before taking the lock, so that threads only
     // queue for the clock and the file. Text is in the locale's encoding, as a QTextStream
     // on the file would write it; msg goes in as it is, "%1" and all.
@@ -284,16 +220,16 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
     tail += QLatin1Char(' ');
     tail += QString::number(context.line);
     tail += QLatin1String(")\r\n");
-    const QByteArray tailBytes = tail.toLocal8Bit();
+    const QByteArray tailBytes =
+        withoutApplication ? LogPlatform::toLocaleEncoding(tail) : tail.toLocal8Bit();
 
-    // Null only while static objects are torn down at exit; the line is still written.
-    QMutex *mutex = logMutex();
+    // Null once destroyed at exit: the line is still written, unlocked, and touches no state.
+    QMutex *const mutex = logMutex();
     if (mutex)
         mutex->lock();
 
     // "hh:mm:ss zzz LEVEL msg (file line)"
-    LogState &state = logState();
-    const LocalTime time = localNow(state);
+    const LocalTime time = localNow();
     QByteArray line;
     line.reserve(12 + tailBytes.size());
     appendTwoDigits(line, time.hour);
@@ -305,12 +241,12 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
     line += char('0' + time.msec / 100);
     appendTwoDigits(line, time.msec);
     line += tailBytes;
-    const QString directory = logDirectory(state);
-    const QString fileName = fileNameFor(state, time);
+    const QString directory =
+        withoutApplication || !mutex ? defaultDirectory() : logDirectory(logState());
 
     // Still under the lock: lines reach the file in the order of their times, and a fatal
     // message's abort cannot overtake a line that another thread has already stamped.
-    writeLine(directory, fileName, line);
+    writeLine(directory, fileNameFor(time), line);
     if (mutex)
         mutex->unlock();
     handlerActive = false;

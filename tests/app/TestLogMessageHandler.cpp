@@ -84,8 +84,10 @@ private slots:
     void startsNewFileEachMinute();
     void appendsToExistingFile();
     void createsConfiguredDirectoryWithParents();
+    void treatsAnEmptyOrListValueAsNoPath();
     void followsSettingChangeAtNextMessage();
     void followsSettingsFileRewrittenInPlace();
+    void followsAnEditOfTheSameSizeAndTime();
     void seesASaveThatRacesWithTheRead();
     void ignoresTheFallbackSettingsFiles();
     void fallsBackToWorkingDirectoryWhenLogIsAFile();
@@ -94,12 +96,17 @@ private slots:
     void keepsLinesWholeAcrossThreads();
     void keepsLinesWholeWhileTheDirectoryIsRemoved();
     void keepsTimeOrderAcrossThreads();
+    void keepsEveryLineOfTwoProcessesAppendingAtOnce();
     void writesFatalLineBeforeAbort();
+    void writesLinesWithoutTheApplicationAndAtExit();
 
 private:
     static void logFromThreads(int threadCount, int perThread);
     QString logFile(const QString &name) const { return work->path() + "/log/" + name; }
     void setConfiguredLogPath(const QString &path);
+    void startProbe(QProcess &probe, const QString &program, const QStringList &arguments = {});
+    // Unique to this test's run, to tell its lines from any others in a shared place.
+    QString marker() const { return QFileInfo(work->path()).fileName(); }
 
     QTemporaryDir settingsHome;
     QScopedPointer<QTemporaryDir> work;
@@ -147,6 +154,16 @@ void TestLogMessageHandler::setConfiguredLogPath(const QString &path)
     else
         settings.setValue(QStringLiteral("Log/Path"), path);
     settings.sync();
+}
+
+void TestLogMessageHandler::startProbe(QProcess &probe, const QString &program,
+                                       const QStringList &arguments)
+{
+    probe.setWorkingDirectory(work->path());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), settingsHome.path());
+    probe.setProcessEnvironment(environment);
+    probe.start(program, arguments);
 }
 
 void TestLogMessageHandler::formatsLineExactly()
@@ -227,6 +244,41 @@ void TestLogMessageHandler::createsConfiguredDirectoryWithParents()
     QVERIFY(!QFile::exists(work->path() + "/log"));
 }
 
+void TestLogMessageHandler::treatsAnEmptyOrListValueAsNoPath()
+{
+    // "Path=" once named the filesystem root: the line went to /log_08-30_0905.txt.
+    const QString rootFile = QStringLiteral("/log_08-30_0905.txt");
+    const QString listed = work->path() + "/a," + work->path() + "/b";
+#ifdef Q_OS_WIN
+    QSettings settings;
+    settings.setValue(QStringLiteral("Log/Path"), QString(""));
+    settings.sync();
+    logWithoutContext(QtDebugMsg, qPrintable("empty " + marker()));
+    settings.setValue(QStringLiteral("Log/Path"), listed.split(QLatin1Char(',')));
+    settings.sync();
+    logWithoutContext(QtDebugMsg, qPrintable("list " + marker()));
+#else
+    // As someone editing the file would leave it; QSettings reads the comma as a list.
+    const QString settingsFile = QSettings().fileName();
+    QVERIFY(QDir().mkpath(QFileInfo(settingsFile).path()));
+    const auto save = [&settingsFile](const QByteArray &content) {
+        QFile file(settingsFile);
+        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+               file.write(content) == content.size();
+    };
+    QVERIFY(save("[Log]\nPath=\n"));
+    logWithoutContext(QtDebugMsg, qPrintable("empty " + marker()));
+    QVERIFY(save("[Log]\nPath=" + QFile::encodeName(listed) + "\n"));
+    QCOMPARE(QSettings().value(QStringLiteral("Log/Path")).type(), QVariant::StringList);
+    logWithoutContext(QtDebugMsg, qPrintable("list " + marker()));
+#endif
+    QCOMPARE(readFile(logFile("log_08-30_0905.txt")),
+             "09:05:03 007 Debug: empty " + marker().toLatin1() + " ( 0)\r\n" +
+                 "09:05:03 007 Debug: list " + marker().toLatin1() + " ( 0)\r\n");
+    QVERIFY(!readFile(rootFile).contains(marker().toLatin1()));
+    QVERIFY(!QFile::exists(work->path() + "/a,"));
+}
+
 void TestLogMessageHandler::followsSettingChangeAtNextMessage()
 {
     logWithoutContext(QtDebugMsg, "first");
@@ -272,6 +324,36 @@ void TestLogMessageHandler::followsSettingsFileRewrittenInPlace()
              QByteArray("09:05:03 007 Debug: to b ( 0)\r\n"));
     QCOMPARE(readFile(logFile("log_08-30_0905.txt")),
              QByteArray("09:05:03 007 Debug: to the default ( 0)\r\n"));
+}
+
+void TestLogMessageHandler::followsAnEditOfTheSameSizeAndTime()
+{
+#ifdef Q_OS_WIN
+    QSKIP("the settings live in the registry on Windows, not in a file");
+#endif
+    // QSettings keeps what it read and skips a file whose size and millisecond modification
+    // time are unchanged; the handler must not.
+    const QString settingsFile = QSettings().fileName();
+    QVERIFY(QDir().mkpath(QFileInfo(settingsFile).path()));
+    QFile file(settingsFile);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QVERIFY(file.write("[Log]\nPath=" + QFile::encodeName(work->path()) + "/aaaa\n") > 0);
+    file.close();
+    logWithoutContext(QtDebugMsg, "to a");
+
+    const QDateTime modified = QFileInfo(settingsFile).lastModified();
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.write("[Log]\nPath=" + QFile::encodeName(work->path()) + "/bbbb\n") > 0);
+    QVERIFY(file.flush());
+    QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
+    file.close();
+    QCOMPARE(QFileInfo(settingsFile).lastModified(), modified);
+    logWithoutContext(QtDebugMsg, "to b");
+
+    QCOMPARE(readFile(work->path() + "/aaaa/log_08-30_0905.txt"),
+             QByteArray("09:05:03 007 Debug: to a ( 0)\r\n"));
+    QCOMPARE(readFile(work->path() + "/bbbb/log_08-30_0905.txt"),
+             QByteArray("09:05:03 007 Debug: to b ( 0)\r\n"));
 }
 
 void TestLogMessageHandler::seesASaveThatRacesWithTheRead()
@@ -341,9 +423,11 @@ void TestLogMessageHandler::losesLineQuietlyWhenNothingIsWritable()
     QVERIFY(QDir::setCurrent(doomed));
     QVERIFY(QDir().rmdir(doomed));
 
-    logWithoutContext(QtWarningMsg, "nowhere to go");
-    logWithoutContext(QtDebugMsg, "still nowhere");
+    logWithoutContext(QtWarningMsg, qPrintable("nowhere to go " + marker()));
+    logWithoutContext(QtDebugMsg, qPrintable("still nowhere " + marker()));
     QVERIFY(!QFile::exists(doomed));
+    // Nor below the filesystem root, where an empty working directory path would point.
+    QVERIFY(!readFile("/log/log_08-30_0905.txt").contains(marker().toLatin1()));
 
     // And the handler still works once there is somewhere to write.
     QVERIFY(QDir::setCurrent(work->path()));
@@ -476,14 +560,49 @@ void TestLogMessageHandler::keepsTimeOrderAcrossThreads()
     QCOMPARE(lineCount, 8 * perThread);
 }
 
+void TestLogMessageHandler::keepsEveryLineOfTwoProcessesAppendingAtOnce()
+{
+    // Both write into the same minute's file; an append that lands where the file ended when it
+    // was opened overwrites the other process's lines.
+    constexpr int perProcess = 20000 / stressScale;
+    QProcess first, second;
+    startProbe(first, QStringLiteral(APPEND_LOG_PROBE), {"a", QString::number(perProcess)});
+    startProbe(second, QStringLiteral(APPEND_LOG_PROBE), {"b", QString::number(perProcess)});
+    for (QProcess *probe : {&first, &second}) {
+        while (!probe->canReadLine())
+            QVERIFY2(probe->waitForReadyRead(60000), qPrintable(probe->errorString()));
+        QCOMPARE(probe->readLine().trimmed(), QByteArray("ready"));
+    }
+    // QProcess sends what is written from its event loop or a wait: both must have it before
+    // either is waited for.
+    for (QProcess *probe : {&first, &second}) {
+        probe->write("go\n");
+        QVERIFY(probe->waitForBytesWritten(60000));
+    }
+    for (QProcess *probe : {&first, &second}) {
+        QVERIFY(probe->waitForFinished(240000));
+        QCOMPARE(probe->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(probe->exitCode(), 0);
+    }
+
+    QList<QByteArray> lines = readFile(logFile("log_08-30_0905.txt")).split('\n');
+    QVERIFY(lines.takeLast().isEmpty());
+    const QRegularExpression whole(
+        QStringLiteral("^09:05:03 007 Debug: ([ab]) line (\\d+) x{40} \\( 0\\)\r$"));
+    QHash<QString, int> next;
+    for (const QByteArray &line : lines) {
+        const QRegularExpressionMatch match = whole.match(QString::fromLatin1(line));
+        QVERIFY2(match.hasMatch(), line.constData());
+        QCOMPARE(match.captured(2).toInt(), next[match.captured(1)]++);
+    }
+    QCOMPARE(next.value("a"), perProcess);
+    QCOMPARE(next.value("b"), perProcess);
+}
+
 void TestLogMessageHandler::writesFatalLineBeforeAbort()
 {
     QProcess probe;
-    probe.setWorkingDirectory(work->path());
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), settingsHome.path());
-    probe.setProcessEnvironment(environment);
-    probe.start(QStringLiteral(FATAL_LOG_PROBE), QStringList{});
+    startProbe(probe, QStringLiteral(FATAL_LOG_PROBE));
     QVERIFY(probe.waitForFinished(30000));
     // On Windows Qt ends the process with a fail-fast exception, which counts as a crash too.
     QCOMPARE(probe.exitStatus(), QProcess::CrashExit);
@@ -496,6 +615,39 @@ void TestLogMessageHandler::writesFatalLineBeforeAbort()
                  .match(QString::fromLatin1(content))
                  .hasMatch(),
              content.constData());
+}
+
+void TestLogMessageHandler::writesLinesWithoutTheApplicationAndAtExit()
+{
+    // The last line comes from an exit handler that runs after the handler's lock, the
+    // application's names and Qt's text codecs have been destroyed.
+    QProcess probe;
+    startProbe(probe, QStringLiteral(TEARDOWN_LOG_PROBE));
+    QVERIFY(probe.waitForFinished(30000));
+    QCOMPARE(probe.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(probe.exitCode(), 0);
+
+    // The real clock: the lines may fall into two minutes' files.
+    QList<QByteArray> texts;
+    const QRegularExpression time(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d \\d{3} "));
+    for (const QString &name : QDir(work->path() + "/log").entryList({"log_*.txt"}, QDir::Files)) {
+        QList<QByteArray> lines = readFile(work->path() + "/log/" + name).split('\n');
+        QVERIFY(lines.takeLast().isEmpty());
+        for (const QByteArray &line : lines) {
+            QVERIFY2(time.match(QString::fromLatin1(line)).hasMatch(), line.constData());
+            texts += line.mid(13);
+        }
+    }
+    QCOMPARE(texts.size(), 3);
+    QCOMPARE(texts.at(0), QByteArray("Warning: while running ( 0)\r"));
+    QCOMPARE(texts.at(1), QByteArray("Warning: after the application ( 0)\r"));
+    QVERIFY2(texts.at(2).startsWith("Warning: at exit ") && texts.at(2).endsWith(" ( 0)\r"),
+             texts.at(2).constData());
+    // Still in the locale's encoding, where that encoding has the characters.
+    const QByteArray chinese = QString::fromUtf8("中文").toLocal8Bit();
+    if (QString::fromLocal8Bit(chinese) == QString::fromUtf8("中文"))
+        QCOMPARE(texts.at(2), "Warning: at exit " + chinese + " ( 0)\r");
+    QVERIFY(QDir(work->path()).entryList({"log_*.txt"}, QDir::Files).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestLogMessageHandler)
