@@ -8,7 +8,7 @@
 #   scripts/fresh-debian.sh [--windows] RELEASE...
 #
 # The bare roots are cached in /var/cache/lessa/fresh, so a second run skips debootstrap; the
-# fresh copies live in /var/tmp/lessa-fresh. ./test's Windows stage (two Qt builds, some forty
+# fresh copies live in /var/cache/lessa/fresh-work. ./test's Windows stage (two Qt builds, some forty
 # minutes) is left out unless --windows is given. Needs root.
 #
 # Only the known releases are accepted (exit 2 otherwise, before anything is touched). Each
@@ -47,7 +47,9 @@ done
 [[ $(id -u) -eq 0 ]] || { echo "error: $0 needs root (debootstrap, chroot, mount)" >&2; exit 2; }
 
 cache=/var/cache/lessa/fresh
-work=/var/tmp/lessa-fresh
+# Both below /var/cache, which only root can write: no other user can plant a link or a root
+# there for this script to remove or to run ./test in.
+work=/var/cache/lessa/fresh-work
 artifacts="$LESSA_ROOT/build-fresh"
 scratch=""
 if [[ -n ${LESSA_FRESH_TEST_SCRATCH:-} ]]; then
@@ -63,6 +65,12 @@ if [[ -n ${LESSA_FRESH_TEST_SCRATCH:-} ]]; then
     artifacts="$scratch/artifacts"
 fi
 mkdir -p "$cache" "$work" "$artifacts"
+for folder in "$cache" "$work"; do
+    if [[ -L $folder || $(stat -c %u -- "$folder") != 0 ]]; then
+        echo "error: $folder is a link or not owned by root; refusing to use it" >&2
+        exit 2
+    fi
+done
 
 # Held until the end; the processes run in the roots do not inherit them, so nothing a test
 # leaves running there keeps a release locked.
@@ -126,7 +134,7 @@ base_root() {
         lessa_remove_tree "$base" "$cache" || return 1
         debootstrap --variant=minbase --include=git,ca-certificates "$release" "$base" \
             "$mirror" >"$cache/$release-debootstrap.log" 2>&1 ||
-            { tail -20 "$cache/$release-debootstrap.log"; return 1; }
+            { tail -20 "$cache/$release-debootstrap.log" >&2; return 1; }
         {
             echo "deb $mirror $release main"
             echo "deb $mirror $release-updates main"

@@ -9,6 +9,11 @@
 # Without LESSA_SIGN_PFX the build stays unsigned and says so once.
 # shellcheck shell=bash
 
+# Kept in a shell variable of this script only: exported, the password would reach every
+# build and test process started after this, where /proc/PID/environ shows it.
+lessa_sign_password=${LESSA_SIGN_PASSWORD:-}
+unset LESSA_SIGN_PASSWORD
+
 # lessa_win_sign FILE: signs FILE in place with SHA-256, time-stamped when a server is named.
 lessa_win_sign() {
     local file=$1
@@ -35,7 +40,7 @@ lessa_win_sign() {
     fi
     local signed="$file.signing"
     rm -f "$signed"
-    if ! printf '%s' "${LESSA_SIGN_PASSWORD:-}" |
+    if ! printf '%s' "$lessa_sign_password" |
         osslsigncode "${args[@]}" -readpass "$password_source" -in "$file" -out "$signed" \
             >"$signed.log" 2>&1; then
         cat "$signed.log" >&2

@@ -8,10 +8,12 @@ bool readView(QSettings::Format view, QString *value)
 {
     QSettings registry(view, QSettings::SystemScope, QStringLiteral("Lessa"),
                        QStringLiteral("Lessa"));
-    const QString name = QStringLiteral("InstallPath");
-    if (!registry.contains(name))
+    // An empty or non-string value (left by an uninstaller, say) counts as none, so that the
+    // other view is still consulted.
+    const QVariant stored = registry.value(QStringLiteral("InstallPath"));
+    if (stored.type() != QVariant::String || stored.toString().isEmpty())
         return false;
-    *value = registry.value(name, QVariant()).toString();
+    *value = stored.toString();
     return true;
 }
 } // namespace

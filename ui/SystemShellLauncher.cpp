@@ -23,11 +23,17 @@ namespace
 // Whether the part of a path after its root names at least one folder and holds no "." or
 // ".." component, with which it could end elsewhere than it reads (at the root, say). Empty
 // names (repeated separators) are harmless: both systems read them as one separator.
-bool namesFolderBelowRoot(const QString &rest)
+// Windows also drops trailing dots and spaces from a name ("C:\ " opens "C:\" while the
+// shell may be handed a folder named " " that anyone can create), so with windowsNames such
+// names are refused too.
+bool namesFolderBelowRoot(const QString &rest, bool windowsNames)
 {
     bool named = false;
     for (const QString &name : SystemShellLauncher::toLocalPath(rest).split(QLatin1Char('/'))) {
         if (name == QLatin1String(".") || name == QLatin1String(".."))
+            return false;
+        if (windowsNames && !name.isEmpty() &&
+            (name.endsWith(QLatin1Char('.')) || name.endsWith(QLatin1Char(' '))))
             return false;
         named = named || !name.isEmpty();
     }
@@ -46,7 +52,7 @@ bool SystemShellLauncher::isAbsoluteLocalWindowsPath(const QString &path)
     if (!isLetter || path.at(1) != QLatin1Char(':') ||
         (separator != QLatin1Char('\\') && separator != QLatin1Char('/')))
         return false;
-    return namesFolderBelowRoot(path.mid(3));
+    return namesFolderBelowRoot(path.mid(3), true);
 }
 
 bool SystemShellLauncher::isAbsoluteLocalPosixPath(const QString &path)
@@ -54,7 +60,7 @@ bool SystemShellLauncher::isAbsoluteLocalPosixPath(const QString &path)
     const QString local = toLocalPath(path);
     if (local.size() < 2 || local.at(0) != QLatin1Char('/') || local.at(1) == QLatin1Char('/'))
         return false;
-    return namesFolderBelowRoot(local.mid(1));
+    return namesFolderBelowRoot(local.mid(1), false);
 }
 
 bool SystemShellLauncher::isAbsoluteLocalPath(const QString &path)

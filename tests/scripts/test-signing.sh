@@ -161,6 +161,10 @@ check "the program's signature does not verify against an unrelated CA" \
 check "signing a signed program succeeds" sign signed.exe
 check "signing a signed program again leaves one valid signature" verified_sha256 signed.exe ca.crt
 check "... and only one" grep -q 'Number of verified signatures: 1' signed.exe.verify
+# shellcheck disable=SC2016 # expanded by the inner shell
+check "the password leaves the environment of what runs after signing is set up" \
+    test -z "$(env LESSA_SIGN_PASSWORD="$password" bash -c \
+        'source "$0/scripts/sign.sh"; env | grep LESSA_SIGN_PASSWORD' "$root")"
 
 echo "== With the password in a file and a time stamp"
 cat >tsa.cnf <<'EOF'

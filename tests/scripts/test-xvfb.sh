@@ -21,7 +21,11 @@ export xvfb_sh
 unset DISPLAY
 
 # This shell sees what a chroot sees: a /tmp of its own. The other server has its /tmp too.
+# The checkout may itself lie below /tmp: keep the script under test across the mount.
+xvfb_code=$(<"$xvfb_sh") || exit 1
 mount -t tmpfs chroot-tmp /tmp || exit 1
+xvfb_sh=/tmp/xvfb.sh
+printf '%s\n' "$xvfb_code" >"$xvfb_sh" || exit 1
 unshare --mount --propagation private bash -c \
     'mount -t tmpfs host-tmp /tmp && exec Xvfb :140 -screen 0 640x480x24 -nolisten tcp' \
     >/dev/null 2>&1 &

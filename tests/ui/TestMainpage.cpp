@@ -527,6 +527,12 @@ void TestMainpage::findsInstallPathInEitherRegistryView_data()
     QTest::newRow("32-bit view only") << apps << QString() << apps;
     QTest::newRow("64-bit view only") << QString() << chinese << chinese;
     QTest::newRow("both views: the native one") << apps << chinese << native;
+    // An empty value in the process's own view (an uninstaller's leftover) is no value.
+    const QString empty = QLatin1String("");
+    if (sizeof(void *) == 4)
+        QTest::newRow("empty in the native view") << empty << chinese << chinese;
+    else
+        QTest::newRow("empty in the native view") << apps << empty << apps;
 }
 
 void TestMainpage::findsInstallPathInEitherRegistryView()

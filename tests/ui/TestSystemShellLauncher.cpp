@@ -89,7 +89,13 @@ void TestSystemShellLauncher::acceptsOnlyAbsoluteLocalPaths_data()
     QTest::newRow("posix, dot") << "/opt/./lessa\\" << false << false;
     QTest::newRow("posix, up from the root") << "/..\\" << false << false;
     QTest::newRow("names beginning with dots") << "/opt/.lessa/..x\\" << false << true;
-    QTest::newRow("drive, names with dots") << "C:\\.lessa\\x..\\" << true << false;
+    QTest::newRow("drive, names beginning with dots") << "C:\\.lessa\\..x\\" << true << false;
+    // Windows drops trailing dots and spaces: these name the root or another folder.
+    QTest::newRow("drive root with a space") << "C:\\ \\" << false << false;
+    QTest::newRow("drive root with dots") << "C:\\...\\" << false << false;
+    QTest::newRow("name ending in a dot and a space") << "C:\\x. \\" << false << false;
+    QTest::newRow("name ending in dots") << "C:\\Lessa\\x..\\" << false << false;
+    QTest::newRow("posix names ending in dots and spaces") << "/opt/x. /y..\\" << false << true;
 
     // Windows reads "/" as a separator: these are absolute paths there.
     QTest::newRow("drive, slash") << "D:/Apps\\" << true << false;
