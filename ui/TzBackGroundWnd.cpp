@@ -9,6 +9,7 @@ QPointer<TzBackGroundWnd> g_backGroundWnd;
 
 TzBackGroundWnd::TzBackGroundWnd(QWidget *parent) : QDialog(parent)
 {
+    setObjectName(QStringLiteral("backgroundOverlay"));
     const TzApplicationEngine *engine = TzApplicationEngine::instance();
     height = engine->mainHeight;
     width = engine->mainWidth;

@@ -30,16 +30,19 @@ QLabel *buildStepPicture(int step)
 
 ebookTipDialog::ebookTipDialog(QWidget *parent) : QDialog(parent)
 {
+    setObjectName(QStringLiteral("ebookTipDialog"));
     QToolButton *closeButton =
         TitleButton::create(this, QStringLiteral("images/close.png"), QSize(10, 10));
     closeButton->setObjectName(QStringLiteral("closeButton"));
     connect(closeButton, SIGNAL(clicked()), this, SLOT(slotdialogclose()));
 
     auto *titleBarRow = new QHBoxLayout;
+    titleBarRow->setObjectName(QStringLiteral("titleBarRow"));
     titleBarRow->addStretch(0);
     titleBarRow->addWidget(closeButton);
 
     auto *title = new QLabel(QStringLiteral("电子课本激活详细指南"));
+    title->setObjectName(QStringLiteral("guideTitleLabel"));
     title->setFixedHeight(40);
     title->setAlignment(Qt::AlignCenter);
     title->setStyleSheet(
@@ -62,6 +65,7 @@ ebookTipDialog::ebookTipDialog(QWidget *parent) : QDialog(parent)
         contentLayout->setStretchFactor(picture, 200);
     }
     auto *content = new QWidget;
+    content->setObjectName(QStringLiteral("guideContent"));
     content->setLayout(contentLayout);
 
     auto *scrollArea = new QScrollArea;
@@ -86,6 +90,7 @@ ebookTipDialog::~ebookTipDialog() = default;
 QLayout *ebookTipDialog::buildStepRow(int step, const QString &text)
 {
     auto *number = new QLabel;
+    number->setObjectName(QStringLiteral("stepNumber%1").arg(step));
     const QPixmap numberPixmap(QStringLiteral("images/%1.png").arg(step));
     number->setAlignment(Qt::AlignCenter);
     number->setPixmap(numberPixmap);
@@ -94,11 +99,13 @@ QLayout *ebookTipDialog::buildStepRow(int step, const QString &text)
         QStringLiteral("margin-left:26px;border-width:0px;border-style: solid;border-color:red;"));
 
     auto *stepText = new QLabel(text);
+    stepText->setObjectName(QStringLiteral("stepText%1").arg(step));
     stepText->setFixedHeight(40);
     stepText->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     stepText->setStyleSheet(QString::fromUtf8(stepTextSheet));
 
     auto *row = new QHBoxLayout;
+    row->setObjectName(QStringLiteral("stepRow%1").arg(step));
     row->addWidget(number);
     row->addSpacing(0);
     row->addWidget(stepText);

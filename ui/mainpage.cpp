@@ -67,6 +67,7 @@ void mainpage::initUi()
 
     // Outside every layout: it stays at the top-left corner, beneath everything added later.
     auto *backdrop = new QFrame(this);
+    backdrop->setObjectName(QStringLiteral("titleBackdrop"));
     backdrop->setFixedSize(936, 60);
     backdrop->setStyleSheet(QStringLiteral("QFrame{background-color: transparent;}"));
 
@@ -95,12 +96,14 @@ void mainpage::initUi()
 QLayout *mainpage::buildTitleRow()
 {
     auto *logo = new QLabel;
+    logo->setObjectName(QStringLiteral("logoLabel"));
     logo->setAlignment(Qt::AlignCenter);
     const QPixmap logoPixmap(QStringLiteral("images/key.png"));
     logo->setPixmap(logoPixmap);
     logo->setFixedSize(logoPixmap.width() + 6, logoPixmap.height());
 
     auto *title = new QLabel;
+    title->setObjectName(QStringLiteral("titleLabel"));
     title->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     title->setStyleSheet(QStringLiteral("QLabel{font: 20px 微软雅黑;color: #333333; bold: true}"));
     title->setText(QStringLiteral("Orla Nova 电子课本"));
@@ -129,6 +132,7 @@ QLayout *mainpage::buildTitleRow()
 QLayout *mainpage::buildHeader()
 {
     auto *heading = new QLabel(QStringLiteral("激活您的电子课本VIP卡"));
+    heading->setObjectName(QStringLiteral("headingLabel"));
     heading->setFixedHeight(40);
     heading->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
     heading->setStyleSheet(
@@ -136,6 +140,7 @@ QLayout *mainpage::buildHeader()
                        "border-radius:4px;font-size:28px;color:#4778C7;font-family:微软雅黑"));
 
     auto *subHeading = new QLabel(QStringLiteral("一张卡，畅读全部学科的人教社电子课本"));
+    subHeading->setObjectName(QStringLiteral("subHeadingLabel"));
     subHeading->setFixedHeight(20);
     subHeading->setStyleSheet(
         QStringLiteral("border-width:0px;border-style: solid;border-color:#e0e0e0;"
@@ -153,6 +158,7 @@ QLayout *mainpage::buildHeader()
 QLayout *mainpage::buildEbookColumn()
 {
     auto *picture = new QLabel;
+    picture->setObjectName(QStringLiteral("ebookPicture"));
     picture->setPixmap(QPixmap(QStringLiteral("images/ebook.png")));
     picture->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
     picture->setFixedWidth(278);
@@ -166,16 +172,19 @@ QLayout *mainpage::buildEbookColumn()
         buildCardLabel(QStringLiteral("Orla Nova人教社电子课本\n一年VIP卡"), Qt::AlignHCenter, 85,
                        "margin-left:10px;border-width:0px;border-style: solid;border-color:#e0e0e0;"
                        "font-size:20px;color:#333333;font-family:微软雅黑");
+    cardTitle->setObjectName(QStringLiteral("cardTitleLabel"));
 
     QLabel *cardName = buildCardLabel(QStringLiteral("一年VIP卡"), Qt::AlignHCenter, 45,
                                       "border-width:0px;border-style: solid;border-color:#e0e0e0;"
                                       "font-size:16px;color:#333333;font-family:微软雅黑");
+    cardName->setObjectName(QStringLiteral("cardNameLabel"));
     cardName->setVisible(false);
 
     QLabel *prompt =
         buildCardLabel(QStringLiteral("激活Orla Nova人教社电子课本VIP卡:"), Qt::AlignLeft, 25,
                        "border-width:0px;border-style: solid;border-color:#e0e0e0;"
                        "font-size:16px;color:#4778c7;font-family:微软雅黑");
+    prompt->setObjectName(QStringLiteral("promptLabel"));
 
     QLabel *description = buildCardLabel(
         QStringLiteral("语数外等10大学科，104本电子课本打开Orla Nova客户端，进入个人中心激活使用。"

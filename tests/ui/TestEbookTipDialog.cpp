@@ -1,3 +1,4 @@
+#include "WidgetFinder.h"
 #include "ebookTipDialog.h"
 
 #include <QApplication>
@@ -34,44 +35,65 @@ void TestEbookTipDialog::buildsTitleAndSteps()
     QVERIFY(!dialog.isVisible());
     QCOMPARE(dialog.metaObject()->className(), "ebookTipDialog");
 
+    // The title bar row, the title and the scroll area, in this order.
     auto *mainLayout = qobject_cast<QVBoxLayout *>(dialog.layout());
     QVERIFY(mainLayout);
     QCOMPARE(mainLayout->count(), 3);
-    QCOMPARE(mainLayout->stretch(0), 28);
-    QCOMPARE(mainLayout->stretch(1), 58);
-    QCOMPARE(mainLayout->stretch(2), 458);
+    auto *titleBarRow = findByName<QHBoxLayout>(&dialog, "titleBarRow");
+    auto *title = findByName<QLabel>(&dialog, "guideTitleLabel");
+    auto *scrollArea = findByName<QScrollArea>(&dialog, "guideScrollArea");
+    QVERIFY(titleBarRow && title && scrollArea);
+    QCOMPARE(layoutIndexOf(mainLayout, titleBarRow), 0);
+    QCOMPARE(layoutIndexOf(mainLayout, title), 1);
+    QCOMPARE(layoutIndexOf(mainLayout, scrollArea), 2);
+    QCOMPARE(mainLayout->stretch(layoutIndexOf(mainLayout, titleBarRow)), 28);
+    QCOMPARE(mainLayout->stretch(layoutIndexOf(mainLayout, title)), 58);
+    QCOMPARE(mainLayout->stretch(layoutIndexOf(mainLayout, scrollArea)), 458);
 
-    auto *title = qobject_cast<QLabel *>(mainLayout->itemAt(1)->widget());
     QCOMPARE(title->text(), QStringLiteral("电子课本激活详细指南"));
     QCOMPARE(title->alignment(), Qt::AlignCenter);
     QCOMPARE(title->maximumHeight(), 40);
 
-    auto *scrollArea = qobject_cast<QScrollArea *>(mainLayout->itemAt(2)->widget());
-    QVERIFY(scrollArea);
     QCOMPARE(scrollArea->size(), QSize(540, 426));
     QVERIFY(scrollArea->widgetResizable());
 
-    QLayout *content = scrollArea->widget()->layout();
+    // Each step: its row (number, text), a gap of stretch 18, its picture; a gap of stretch 20
+    // before the next step's row.
+    auto *content = qobject_cast<QVBoxLayout *>(scrollArea->widget()->layout());
+    QVERIFY(content);
     QCOMPARE(content->count(), 11);
-    const QList<int> stretches = {68, 18, 200, 20, 68, 18, 200, 20, 68, 18, 200};
     const QStringList texts = {QStringLiteral("注册,登录Orla Nova客户端"),
                                QStringLiteral("进入个人中心"), QStringLiteral("填写VIP充值卡")};
-    for (int i = 0; i < 11; ++i)
-        QCOMPARE(static_cast<QVBoxLayout *>(content)->stretch(i), stretches.at(i));
     for (int step = 0; step < 3; ++step) {
-        QLayout *row = content->itemAt(step * 4)->layout();
-        QVERIFY(row);
+        const QByteArray n = QByteArray::number(step + 1);
+        auto *row = findByName<QHBoxLayout>(&dialog, "stepRow" + n);
+        auto *number = findByName<QLabel>(&dialog, "stepNumber" + n);
+        auto *text = findByName<QLabel>(&dialog, "stepText" + n);
+        auto *picture = findByName<QLabel>(&dialog, "stepPicture" + n);
+        QVERIFY2(row && number && text && picture, n.constData());
+
+        const int rowAt = layoutIndexOf(content, row);
+        QCOMPARE(rowAt, step * 4);
+        QCOMPARE(content->stretch(rowAt), 68);
+        QVERIFY(content->itemAt(rowAt + 1)->spacerItem());
+        QCOMPARE(content->stretch(rowAt + 1), 18);
+        QCOMPARE(layoutIndexOf(content, picture), rowAt + 2);
+        QCOMPARE(content->stretch(rowAt + 2), 200);
+        if (step < 2) {
+            QVERIFY(content->itemAt(rowAt + 3)->spacerItem());
+            QCOMPARE(content->stretch(rowAt + 3), 20);
+        }
+
         QCOMPARE(row->count(), 3);
-        auto *number = qobject_cast<QLabel *>(row->itemAt(0)->widget());
+        QCOMPARE(layoutIndexOf(row, number), 0);
+        QCOMPARE(layoutIndexOf(row, text), 2);
         const QPixmap badge(QStringLiteral("images/%1.png").arg(step + 1));
         QVERIFY(!badge.isNull());
         QCOMPARE(number->size(), badge.size() + QSize(32, 0));
         QCOMPARE(number->alignment(), Qt::AlignCenter);
-        auto *text = qobject_cast<QLabel *>(row->itemAt(2)->widget());
         QCOMPARE(text->text(), texts.at(step));
         QCOMPARE(text->alignment(), Qt::AlignLeft | Qt::AlignVCenter);
         QCOMPARE(text->maximumHeight(), 40);
-        auto *picture = qobject_cast<QLabel *>(content->itemAt(step * 4 + 2)->widget());
         QCOMPARE(picture->size(), QSize(519, 280));
         QVERIFY(picture->pixmap() && !picture->pixmap()->isNull());
     }
@@ -84,7 +106,7 @@ void TestEbookTipDialog::showsStepPicturesWhole()
     dialog.showdialog();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     for (int step = 1; step <= 3; ++step) {
-        auto *picture = dialog.findChild<QLabel *>(QStringLiteral("stepPicture%1").arg(step));
+        auto *picture = findByName<QLabel>(&dialog, "stepPicture" + QByteArray::number(step));
         QVERIFY(picture && picture->pixmap());
         QCOMPARE(picture->size(), QSize(519, 280));
         // The sheet's 64-pixel left margin leaves 455 by 280 pixels, where the label centres
@@ -108,8 +130,9 @@ void TestEbookTipDialog::scrollsStepsBelowFixedTitle()
     dialog.showdialog();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
 
-    auto *scrollArea = dialog.findChild<QScrollArea *>("guideScrollArea");
-    QToolButton *close = dialog.findChild<QToolButton *>("closeButton");
+    auto *scrollArea = findByName<QScrollArea>(&dialog, "guideScrollArea");
+    auto *close = findByName<QToolButton>(&dialog, "closeButton");
+    QVERIFY(scrollArea && close);
     QScrollBar *bar = scrollArea->verticalScrollBar();
     QVERIFY(bar->maximum() > 0);
     const QPoint closeAt = close->pos();
@@ -144,8 +167,10 @@ void TestEbookTipDialog::announcesEachClosingOnce()
     connect(&dialog, &ebookTipDialog::sigdialogclose, this,
             [&] { visibleWhenAnnounced = dialog.isVisible(); });
 
+    auto *close = findByName<QToolButton>(&dialog, "closeButton");
+    QVERIFY(close);
     dialog.showdialog();
-    QTest::mouseClick(dialog.findChild<QToolButton *>("closeButton"), Qt::LeftButton);
+    QTest::mouseClick(close, Qt::LeftButton);
     QCOMPARE(spy.count(), 1);
     QVERIFY(visibleWhenAnnounced);
     QVERIFY(!dialog.isVisible());
@@ -171,19 +196,21 @@ void TestEbookTipDialog::buildsWithoutImages()
     QVERIFY(QDir::setCurrent(empty.path()));
     {
         ebookTipDialog dialog(nullptr);
-        QToolButton *close = dialog.findChild<QToolButton *>("closeButton");
+        auto *close = findByName<QToolButton>(&dialog, "closeButton");
+        QVERIFY(close);
         QCOMPARE(close->size(), QSize(10, 10));
         QVERIFY(close->icon().isNull());
         QSignalSpy spy(&dialog, SIGNAL(sigdialogclose()));
         dialog.showdialog();
         QTest::mouseClick(close, Qt::LeftButton);
         QCOMPARE(spy.count(), 1);
-        for (int step = 1; step <= 3; ++step)
-            QCOMPARE(dialog.findChild<QLabel *>(QStringLiteral("stepPicture%1").arg(step))->size(),
-                     QSize(519, 280));
-        for (QLabel *label : dialog.findChildren<QLabel *>()) {
-            if (label->styleSheet().startsWith("margin-left:26px"))
-                QCOMPARE(label->size(), QSize(32, 0));
+        for (int step = 1; step <= 3; ++step) {
+            const QByteArray n = QByteArray::number(step);
+            auto *picture = findByName<QLabel>(&dialog, "stepPicture" + n);
+            auto *number = findByName<QLabel>(&dialog, "stepNumber" + n);
+            QVERIFY(picture && number);
+            QCOMPARE(picture->size(), QSize(519, 280));
+            QCOMPARE(number->size(), QSize(32, 0));
         }
     }
     QVERIFY(QDir::setCurrent(QStringLiteral(LESSA_SOURCE_DIR)));

@@ -3,6 +3,7 @@
 #include "Startup.h"
 #include "TzBackGroundWnd.h"
 #include "TzCloud.h"
+#include "WidgetFinder.h"
 #include "ebookTipDialog.h"
 #include "mainpage.h"
 
@@ -17,23 +18,9 @@
 
 namespace
 {
-QLabel *labelWithText(QWidget *window, const QString &text)
-{
-    for (QLabel *label : window->findChildren<QLabel *>()) {
-        if (label->text() == text)
-            return label;
-    }
-    return nullptr;
-}
-
 QList<ebookTipDialog *> openGuides()
 {
-    QList<ebookTipDialog *> guides;
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (auto *guide = qobject_cast<ebookTipDialog *>(widget))
-            guides << guide;
-    }
-    return guides;
+    return topLevelsByName<ebookTipDialog>("ebookTipDialog");
 }
 
 void flushDeletions()
@@ -170,7 +157,7 @@ mainpage *TestMainpage::createWindow()
 
 ebookTipDialog *TestMainpage::openGuide(mainpage *target)
 {
-    QLabel *description = target->findChild<QLabel *>("guideLinkLabel");
+    auto *description = findByName<QLabel>(target, "guideLinkLabel");
     if (!description)
         return nullptr;
     const int before = openGuides().size();
@@ -183,23 +170,22 @@ ebookTipDialog *TestMainpage::openGuide(mainpage *target)
 void TestMainpage::buildsTitleRowInOrder()
 {
     mainpage *w = createWindow();
-    QLabel *title = labelWithText(w, QStringLiteral("Orla Nova 电子课本"));
+    auto *title = findByName<QLabel>(w, "titleLabel");
     QVERIFY(title);
+    QCOMPARE(title->text(), QStringLiteral("Orla Nova 电子课本"));
     QCOMPARE(title->alignment(), Qt::AlignLeft | Qt::AlignVCenter);
 
     const QPixmap key(QStringLiteral("images/key.png"));
     QVERIFY(!key.isNull());
-    QLabel *logo = nullptr;
-    for (QLabel *label : w->findChildren<QLabel *>()) {
-        if (label->pixmap() && label->pixmap()->size() == key.size() && label->x() < title->x())
-            logo = label;
-    }
+    auto *logo = findByName<QLabel>(w, "logoLabel");
     QVERIFY(logo);
+    QVERIFY(logo->pixmap());
+    QCOMPARE(logo->pixmap()->size(), key.size());
     QCOMPARE(logo->size(), key.size() + QSize(6, 0));
 
     QCOMPARE(w->findChildren<QToolButton *>().size(), 2);
-    const QList<QToolButton *> buttons = {w->findChild<QToolButton *>("minimizeButton"),
-                                          w->findChild<QToolButton *>("closeButton")};
+    const QList<QToolButton *> buttons = {findByName<QToolButton>(w, "minimizeButton"),
+                                          findByName<QToolButton>(w, "closeButton")};
     QVERIFY(buttons.at(0) && buttons.at(1));
     QVERIFY(buttons.at(0)->x() < buttons.at(1)->x());
     const QSize mini = QPixmap(QStringLiteral("images/mini.png")).size();
@@ -227,18 +213,22 @@ void TestMainpage::buildsTitleButtonsWithoutImages()
     QTemporaryDir empty;
     QVERIFY(QDir::setCurrent(empty.path()));
     mainpage *w = createWindow();
-    QCOMPARE(w->findChild<QToolButton *>("minimizeButton")->size(), QSize(5, 5));
-    QCOMPARE(w->findChild<QToolButton *>("closeButton")->size(), QSize(10, 10));
-    QVERIFY(w->findChild<QToolButton *>("closeButton")->icon().isNull());
+    auto *mini = findByName<QToolButton>(w, "minimizeButton");
+    auto *close = findByName<QToolButton>(w, "closeButton");
+    QVERIFY(mini && close);
+    QCOMPARE(mini->size(), QSize(5, 5));
+    QCOMPARE(close->size(), QSize(10, 10));
+    QVERIFY(close->icon().isNull());
     QCOMPARE(w->size(), QSize(936, 760));
 }
 
 void TestMainpage::buildsCardInOrder()
 {
     mainpage *w = createWindow();
-    QLabel *openClient = w->findChild<QLabel *>("openClientLabel");
+    auto *openClient = findByName<QLabel>(w, "openClientLabel");
     QVERIFY(openClient);
-    QWidget *card = w->findChild<QWidget *>("ebookCard");
+    auto *card = findByName<QWidget>(w, "ebookCard");
+    QVERIFY(card);
     QCOMPARE(openClient->parentWidget(), card);
     QCOMPARE(card->size(), QSize(298, 500));
     QCOMPARE(card->styleSheet(),
@@ -249,40 +239,52 @@ void TestMainpage::buildsCardInOrder()
     QVERIFY(layout);
     QCOMPARE(layout->count(), 8);
 
+    // The labels from the top of the card down.
     struct Expected {
+        const char *name;
         QString text;
         Qt::Alignment alignment;
         int height;
     };
     const QList<Expected> labels = {
-        {QString(), Qt::AlignHCenter | Qt::AlignBottom, 110},
-        {QStringLiteral("Orla Nova人教社电子课本\n一年VIP卡"), Qt::AlignHCenter, 85},
-        {QStringLiteral("一年VIP卡"), Qt::AlignHCenter, 45},
-        {QStringLiteral("激活Orla Nova人教社电子课本VIP卡:"), Qt::AlignLeft, 25},
-        {descriptionText, Qt::AlignTop, 70},
+        {"ebookPicture", QString(), Qt::AlignHCenter | Qt::AlignBottom, 110},
+        {"cardTitleLabel", QStringLiteral("Orla Nova人教社电子课本\n一年VIP卡"), Qt::AlignHCenter,
+         85},
+        {"cardNameLabel", QStringLiteral("一年VIP卡"), Qt::AlignHCenter, 45},
+        {"promptLabel", QStringLiteral("激活Orla Nova人教社电子课本VIP卡:"), Qt::AlignLeft, 25},
+        {"guideLinkLabel", descriptionText, Qt::AlignTop, 70},
     };
     for (int i = 0; i < labels.size(); ++i) {
-        auto *label = qobject_cast<QLabel *>(layout->itemAt(i)->widget());
-        QVERIFY2(label, qPrintable(QString::number(i)));
+        auto *label = findByName<QLabel>(card, labels.at(i).name);
+        QVERIFY2(label, labels.at(i).name);
+        QCOMPARE(layoutIndexOf(layout, label), i);
         QCOMPARE(label->text(), labels.at(i).text);
         QCOMPARE(label->alignment(), labels.at(i).alignment);
         QCOMPARE(label->minimumSize(), QSize(278, labels.at(i).height));
         QCOMPARE(label->maximumSize(), QSize(278, labels.at(i).height));
     }
-    auto *picture = qobject_cast<QLabel *>(layout->itemAt(0)->widget());
+    auto *picture = findByName<QLabel>(card, "ebookPicture");
     QVERIFY(picture->pixmap() && !picture->pixmap()->isNull());
-    QVERIFY(qobject_cast<QLabel *>(layout->itemAt(4)->widget())->wordWrap());
-    QCOMPARE(layout->itemAt(5)->spacerItem()->sizeHint().height(), 40);
-    QCOMPARE(layout->itemAt(6)->widget(), openClient);
+    auto *description = findByName<QLabel>(card, "guideLinkLabel");
+    QVERIFY(description->wordWrap());
+    // A 40-pixel spacer between the description and the open-client label, a 30-pixel one
+    // after it, closing the card.
+    const int descriptionAt = layoutIndexOf(layout, description);
+    QVERIFY(layout->itemAt(descriptionAt + 1)->spacerItem());
+    QCOMPARE(layout->itemAt(descriptionAt + 1)->spacerItem()->sizeHint().height(), 40);
+    QCOMPARE(layoutIndexOf(layout, openClient), descriptionAt + 2);
     QCOMPARE(openClient->alignment(), Qt::AlignCenter);
     QCOMPARE(openClient->size(), QSize(278, 40));
-    QCOMPARE(layout->itemAt(7)->spacerItem()->sizeHint().height(), 30);
+    const int openClientAt = layoutIndexOf(layout, openClient);
+    QCOMPARE(layout->count(), openClientAt + 2);
+    QVERIFY(layout->itemAt(openClientAt + 1)->spacerItem());
+    QCOMPARE(layout->itemAt(openClientAt + 1)->spacerItem()->sizeHint().height(), 30);
+    QVERIFY(openClient->y() - description->geometry().bottom() > 40);
 
     // The hidden card name leaves no gap between the title and the prompt.
-    QWidget *title = layout->itemAt(1)->widget();
-    QWidget *name = layout->itemAt(2)->widget();
-    QWidget *prompt = layout->itemAt(3)->widget();
-    QWidget *description = layout->itemAt(4)->widget();
+    auto *title = findByName<QLabel>(card, "cardTitleLabel");
+    auto *name = findByName<QLabel>(card, "cardNameLabel");
+    auto *prompt = findByName<QLabel>(card, "promptLabel");
     QVERIFY(!name->isVisible());
     QVERIFY(name->geometry().isEmpty() || !name->isVisibleTo(card));
     // The card shares its spare height out evenly between items: equal gaps show that the
@@ -311,8 +313,9 @@ void TestMainpage::dragsWithAnyButton()
     QFETCH(int, button);
     mainpage *w = createWindow();
     w->move(100, 80);
-    QLabel *heading = labelWithText(w, QStringLiteral("激活您的电子课本VIP卡"));
+    auto *heading = findByName<QLabel>(w, "headingLabel");
     QVERIFY(heading);
+    QCOMPARE(heading->text(), QStringLiteral("激活您的电子课本VIP卡"));
 
     // A press on the heading: the label ignores it and the window sees it in its coordinates.
     const QPoint pressInHeading(30, 20);
@@ -334,7 +337,7 @@ void TestMainpage::leftPressOnTitleButtonDoesNotDrag()
 {
     mainpage *w = createWindow();
     w->move(100, 80);
-    QToolButton *mini = w->findChild<QToolButton *>("minimizeButton");
+    auto *mini = findByName<QToolButton>(w, "minimizeButton");
     QVERIFY(mini);
 
     sendMouse(mini, QEvent::MouseButtonPress, QPoint(2, 2), Qt::LeftButton);
@@ -354,7 +357,8 @@ void TestMainpage::filterConsumesPressesOnOpenClientLabel()
 {
     mainpage *w = createWindow();
     w->move(100, 80);
-    QLabel *openClient = w->findChild<QLabel *>("openClientLabel");
+    auto *openClient = findByName<QLabel>(w, "openClientLabel");
+    QVERIFY(openClient);
     QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), Qt::LeftButton, Qt::LeftButton,
                       Qt::NoModifier);
     QMouseEvent release(QEvent::MouseButtonRelease, QPointF(5, 5), Qt::LeftButton, Qt::NoButton,
@@ -404,7 +408,8 @@ void TestMainpage::launchesClientFromInstallPath()
     mainpage *w = createWindow();
     QCOMPARE(MessageCapture::messages().value(0),
              QStringLiteral("\"%1\"").arg(QString(installPath + "\\").replace("\\", "\\\\")));
-    QLabel *openClient = w->findChild<QLabel *>("openClientLabel");
+    auto *openClient = findByName<QLabel>(w, "openClientLabel");
+    QVERIFY(openClient);
 
     int expectedCalls = 0;
     for (Qt::MouseButton button : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton}) {
@@ -442,7 +447,9 @@ void TestMainpage::readsInstallPathWrittenAsPlainUtf8()
     conf.close();
 
     mainpage *w = createWindow();
-    QTest::mousePress(w->findChild<QLabel *>("openClientLabel"), Qt::LeftButton);
+    auto *openClient = findByName<QLabel>(w, "openClientLabel");
+    QVERIFY(openClient);
+    QTest::mousePress(openClient, Qt::LeftButton);
     QCOMPARE(launcher->calls.size(), 1);
     QCOMPARE(launcher->calls.first().file, folder + "\\OrlaEntrance\\OrlaEntrance.exe");
     QVERIFY(w->windowState() & Qt::WindowMinimized);
@@ -481,7 +488,9 @@ void TestMainpage::doesNotLaunchWithoutInstallPath()
     setInstallPath(value);
     mainpage *w = createWindow();
     MessageCapture::install();
-    QTest::mousePress(w->findChild<QLabel *>("openClientLabel"), Qt::LeftButton);
+    auto *openClient = findByName<QLabel>(w, "openClientLabel");
+    QVERIFY(openClient);
+    QTest::mousePress(openClient, Qt::LeftButton);
     QVERIFY(launcher->calls.isEmpty());
     QVERIFY(!(w->windowState() & Qt::WindowMinimized));
     QCOMPARE(MessageCapture::messages().size(), 1);
@@ -496,7 +505,8 @@ void TestMainpage::failedLaunchLeavesWindowInPlace()
     w->move(120, 90);
     launcher->succeeds = false;
     MessageCapture::install();
-    QLabel *openClient = w->findChild<QLabel *>("openClientLabel");
+    auto *openClient = findByName<QLabel>(w, "openClientLabel");
+    QVERIFY(openClient);
     QTest::mousePress(openClient, Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
     QCOMPARE(launcher->calls.size(), 1);
     QVERIFY(!(w->windowState() & Qt::WindowMinimized));
@@ -552,7 +562,9 @@ void TestMainpage::findsInstallPathInEitherRegistryView()
     mainpage *w = createWindow();
     QCOMPARE(MessageCapture::messages().value(0),
              QStringLiteral("\"%1\"").arg(QString(expected + "\\").replace("\\", "\\\\")));
-    QTest::mousePress(w->findChild<QLabel *>("openClientLabel"), Qt::LeftButton);
+    auto *openClient = findByName<QLabel>(w, "openClientLabel");
+    QVERIFY(openClient);
+    QTest::mousePress(openClient, Qt::LeftButton);
     QCOMPARE(launcher->calls.size(), 1);
     QCOMPARE(launcher->calls.first().file, expected + "\\OrlaEntrance\\OrlaEntrance.exe");
     setInstallPath(QVariant());
@@ -576,12 +588,13 @@ void TestMainpage::guideLinkOpensDialogOverDimmedWindow()
     QVERIFY(!guide->parent());
     QCOMPARE(QApplication::activeModalWidget(), guide);
 
-    const QList<TzBackGroundWnd *> overlays = w->findChildren<TzBackGroundWnd *>();
-    QCOMPARE(overlays.size(), 1);
-    QCOMPARE(g_backGroundWnd.data(), overlays.first());
-    QVERIFY(overlays.first()->isVisible());
-    QCOMPARE(overlays.first()->pos(), QPoint(140, 70));
-    QCOMPARE(overlays.first()->size(), QSize(936, 760));
+    QCOMPARE(w->findChildren<TzBackGroundWnd *>().size(), 1);
+    auto *overlay = findByName<TzBackGroundWnd>(w, "backgroundOverlay");
+    QVERIFY(overlay);
+    QCOMPARE(g_backGroundWnd.data(), overlay);
+    QVERIFY(overlay->isVisible());
+    QCOMPARE(overlay->pos(), QPoint(140, 70));
+    QCOMPARE(overlay->size(), QSize(936, 760));
     guide->close();
 }
 
@@ -589,8 +602,9 @@ void TestMainpage::otherLinkChangesNothing()
 {
     mainpage *w = createWindow();
     MessageCapture::install();
-    QMetaObject::invokeMethod(w->findChild<QLabel *>("guideLinkLabel"), "linkActivated",
-                              Q_ARG(QString, "EBOOKURL"));
+    auto *description = findByName<QLabel>(w, "guideLinkLabel");
+    QVERIFY(description);
+    QMetaObject::invokeMethod(description, "linkActivated", Q_ARG(QString, "EBOOKURL"));
     QMetaObject::invokeMethod(w, "openUrl", Q_ARG(QString, "https://example.com/"));
     QVERIFY(openGuides().isEmpty());
     QVERIFY(w->findChildren<TzBackGroundWnd *>().isEmpty());
@@ -634,7 +648,9 @@ void TestMainpage::everyWayOfClosingTheGuideHidesTheOverlay()
     });
 
     if (how == "button") {
-        QTest::mouseClick(guide->findChild<QToolButton *>("closeButton"), Qt::LeftButton);
+        auto *close = findByName<QToolButton>(guide, "closeButton");
+        QVERIFY(close);
+        QTest::mouseClick(close, Qt::LeftButton);
     } else if (how == "escape") {
         QTest::keyClick(guide, Qt::Key_Escape);
     } else if (how == "request") {
