@@ -21,6 +21,10 @@ COMMENT = re.compile(r'/\*!(.*?)\*/', re.S)
 CLASS = re.compile(r'\\class\s+([A-Za-z_][\w:]*)')
 FN = re.compile(r'\\fn\s+(.*)')
 IDENT = r'[A-Za-z_]\w*'
+# Functions that a newer \property block documents but Qt had before: the block's \since dates
+# the property, not the function. QWindow's transientParent became a property in 5.13
+# (REVISION 13); QWindow has had setTransientParent() since Qt 5.0.
+OLDER_THAN_THEIR_PROPERTY = {'QWindow::setTransientParent'}
 
 
 def arg_range(params):
@@ -102,7 +106,8 @@ def read_tags(qt_source):
                     if not parsed:
                         continue
                     qualified, short, rng = parsed
-                    old_functions.setdefault(short, []).append((rng, minor, qualified))
+                    tagged = 0 if qualified in OLDER_THAN_THEIR_PROPERTY else minor
+                    old_functions.setdefault(short, []).append((rng, tagged, qualified))
     # Members of a new class are as new as their class, tagged or not.
     for short, entries in old_functions.items():
         for rng, minor, qualified in entries:
@@ -243,6 +248,8 @@ def self_test(qt_source, tags):
         'new overload': ('QString::number(1).arg("a", "b", "c", "d", "e", "f", "g", "h", "i", "j");', True),
         'old overload': ('QString::number(1).arg("a", "b", "c");', False),
         'old API': ('QString s = QString::number(5).left(1);', False),
+        'new accessor of a new property': ('QHeaderView *h = nullptr; h->setFirstSectionMovable(true);', True),
+        'old accessor of a newer property': ('QWindow *w = nullptr; w->setTransientParent(w);', False),
         'guarded': ('#if QT_VERSION >= QT_VERSION_CHECK(5, 10, 0)\nQString s; s = s.chopped(1);\n#endif', False),
         'guarded too low': ('#if QT_VERSION >= QT_VERSION_CHECK(5, 9, 0)\nQString s; s = s.chopped(1);\n#endif', True),
     }
