@@ -226,8 +226,10 @@ lessa_win_test() {
     LESSA_E2E_WINE="$LESSA_ROOT/scripts/wine-run.sh" \
         LESSA_E2E_EXE="$LESSA_ROOT/build-win64/vipcard.exe" \
         LESSA_E2E_CLIENT="$LESSA_ROOT/build-win64/tests/ui/shell_recorder.exe" \
+        LESSA_E2E_PROBE="$LESSA_ROOT/build-win64/tests/e2e/stacking_probe.exe" \
         LESSA_E2E_ARTIFACTS="$LESSA_ROOT/build-win64/artifacts/e2e" \
         "$LESSA_ROOT/build/tests/e2e/TestEndToEnd" || failed=1
+    lessa_win_e2e_desktop "$LESSA_ROOT/build-win64" "$LESSA_ROOT/scripts/wine-run.sh" || failed=1
 
     echo "== The installer under Wine: silent install, upgrade, shortcut, start, uninstall"
     # The shipped MSI holds the 32-bit program; the one tested here the 64-bit build of it,
@@ -244,6 +246,34 @@ lessa_win_test() {
         "$LESSA_ROOT/build-win64/artifacts/installer" || failed=1
     kill "$compositor" "$wm" 2>/dev/null
     return $failed
+}
+
+# lessa_win_e2e_desktop BUILD_DIR RUNNER [TEST ARGS...]: the end-to-end test of
+# BUILD_DIR/vipcard.exe, run by RUNNER (the Wine runner), in a Wine virtual desktop: no X window manager takes part, Wine
+# stacks and draws the windows by Win32's rules in one X window, and the test gives pointer
+# input and takes screenshots there. Its own X server, and its own prefix (which alone holds the
+# desktop setting, and whose Wine server starts on that X server), keep it apart from the runs
+# with fluxbox.
+lessa_win_e2e_desktop() {
+    local build_dir=$1 runner=$2
+    shift 2
+    echo "== End-to-end test of the Windows build in a Wine virtual desktop (Win32 stacking)"
+    lessa_ensure_deps
+    lessa_build "$LESSA_ROOT/build" --target TestEndToEnd >/dev/null
+    (
+        export WINEPREFIX="$build_dir/wineprefix-desktop"
+        lessa_start_xvfb || exit 1
+        trap 'kill "$LESSA_XVFB_PID" 2>/dev/null; "$runner" --stop' EXIT
+        "$runner" --prepare
+        "$runner" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null
+        "$runner" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1200x960 /f \
+            >/dev/null
+        LESSA_E2E_WINE="$runner" LESSA_E2E_EXE="$build_dir/vipcard.exe" \
+            LESSA_E2E_CLIENT="$build_dir/tests/ui/shell_recorder.exe" \
+            LESSA_E2E_PROBE="$build_dir/tests/e2e/stacking_probe.exe" LESSA_E2E_DESKTOP=Default \
+            LESSA_E2E_ARTIFACTS="$build_dir/artifacts/e2e-desktop" \
+            "$LESSA_ROOT/build/tests/e2e/TestEndToEnd" "$@"
+    )
 }
 
 lessa_win_run() {

@@ -19,6 +19,7 @@
 #include <QPixmap>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace
 {
@@ -308,6 +309,11 @@ void mainpage::openUrl(QString link)
     connect(dialog, SIGNAL(finished(int)), dialog, SLOT(deleteLater()));
 
     showbackground();
+    // A parentless window is unowned on Windows: raising the main window (taskbar, Alt+Tab)
+    // would lift it and its overlay over the guide. Owned by the overlay, which the main window
+    // owns, the guide stays above both and has no taskbar button of its own.
+    dialog->winId();
+    dialog->windowHandle()->setTransientParent(g_backGroundWnd->windowHandle());
     dialog->showdialog();
     connect(dialog, SIGNAL(sigdialogclose()), this, SLOT(slotdialogclose()));
     qDebug() << link;

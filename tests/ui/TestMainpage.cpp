@@ -68,6 +68,7 @@ private slots:
     void findsInstallPathInEitherRegistryView_data();
     void findsInstallPathInEitherRegistryView();
     void guideLinkOpensDialogOverDimmedWindow();
+    void guideIsOwnedByTheOverlayAndStaysModal();
     void otherLinkChangesNothing();
     void dialogCloseWithoutOverlayDoesNothing();
     void everyWayOfClosingTheGuideHidesTheOverlay_data();
@@ -596,6 +597,49 @@ void TestMainpage::guideLinkOpensDialogOverDimmedWindow()
     QCOMPARE(overlay->pos(), QPoint(140, 70));
     QCOMPARE(overlay->size(), QSize(936, 760));
     guide->close();
+}
+
+void TestMainpage::guideIsOwnedByTheOverlayAndStaysModal()
+{
+#ifdef Q_OS_WIN
+    const QString installPath = QStringLiteral("D:\\Apps");
+#else
+    const QString installPath = QStringLiteral("/opt/lessa");
+#endif
+    setInstallPath(installPath);
+    mainpage *w = createWindow();
+    w->move(140, 70);
+    QLabel *openClient = w->findChild<QLabel *>("openClientLabel");
+    ebookTipDialog *guide = openGuide(w);
+    QVERIFY(guide);
+
+    // The chain Windows keeps in this order whatever is activated: main window, overlay, guide.
+    QVERIFY(guide->windowHandle());
+    QVERIFY(g_backGroundWnd && g_backGroundWnd->windowHandle());
+    QCOMPARE(guide->windowHandle()->transientParent(), g_backGroundWnd->windowHandle());
+    QCOMPARE(g_backGroundWnd->windowHandle()->transientParent(), w->windowHandle());
+
+    // Still a parentless, application-modal guide, placed as any parentless dialog.
+    QVERIFY(!guide->parent());
+    QCOMPARE(guide->windowModality(), Qt::ApplicationModal);
+    QCOMPARE(QApplication::activeModalWidget(), guide);
+    ebookTipDialog reference(nullptr);
+    reference.setFixedSize(560, 544);
+    reference.setWindowFlags(Qt::FramelessWindowHint);
+    reference.show();
+    QCOMPARE(guide->pos(), reference.pos());
+    reference.hide();
+
+    // A click that the window system delivers to the main window goes nowhere while the guide
+    // is open, and starts the client once the guide is closed.
+    const QPoint onOpenClient = openClient->mapTo(w, QPoint(10, 10));
+    QTest::mouseClick(w->windowHandle(), Qt::LeftButton, Qt::NoModifier, onOpenClient);
+    QVERIFY(launcher->calls.isEmpty());
+    QVERIFY(guide->isVisible());
+    guide->slotdialogclose();
+    QTest::mouseClick(w->windowHandle(), Qt::LeftButton, Qt::NoModifier, onOpenClient);
+    QCOMPARE(launcher->calls.size(), 1);
+    setInstallPath(QVariant());
 }
 
 void TestMainpage::otherLinkChangesNothing()
