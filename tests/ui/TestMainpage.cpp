@@ -601,15 +601,11 @@ void TestMainpage::guideLinkOpensDialogOverDimmedWindow()
 
 void TestMainpage::guideIsOwnedByTheOverlayAndStaysModal()
 {
-#ifdef Q_OS_WIN
-    const QString installPath = QStringLiteral("D:\\Apps");
-#else
-    const QString installPath = QStringLiteral("/opt/lessa");
-#endif
-    setInstallPath(installPath);
+    setInstallPath(installFolder("Apps"));
     mainpage *w = createWindow();
     w->move(140, 70);
-    QLabel *openClient = w->findChild<QLabel *>("openClientLabel");
+    auto *openClient = findByName<QLabel>(w, "openClientLabel");
+    QVERIFY(openClient);
     ebookTipDialog *guide = openGuide(w);
     QVERIFY(guide);
 
