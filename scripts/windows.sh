@@ -295,8 +295,9 @@ lessa_win64_build() {
 # Whether this machine executes 32-bit x86 code: a 93-byte i386 Linux program that only exits 0
 # (an ELF header, one program header, xor ebx,ebx; mov eax,1; int 0x80).
 lessa_win_runs_i386() {
-    local probe status=0
-    probe=$(mktemp "$LESSA_ROOT/.i386-probe.XXXXXX")
+    local folder probe status=0
+    folder=$(mktemp -d "$LESSA_ROOT/build-i386-probe.XXXXXX")
+    probe=$folder/exit0
     {
         printf '\x7fELF\x01\x01\x01\0\0\0\0\0\0\0\0\0\x02\0\x03\0\x01\0\0\0\x54\x80\x04\x08'
         printf '\x34\0\0\0\0\0\0\0\0\0\0\0\x34\0\x20\0\x01\0\0\0\0\0\0\0\x01\0\0\0\0\0\0\0'
@@ -305,7 +306,7 @@ lessa_win_runs_i386() {
     } >"$probe"
     chmod +x "$probe"
     "$probe" 2>/dev/null || status=$?
-    rm -f "$probe"
+    rm -rf --one-file-system "$folder"
     return $status
 }
 
