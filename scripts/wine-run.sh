@@ -1,50 +1,110 @@
 #!/usr/bin/env bash
-# Runs a 64-bit Windows program under Wine in the project's prefix; CTest's emulator for the
-# Windows build.
-#   wine-run.sh PROGRAM [ARGS...]   run it
+# Runs a Windows program under Wine in one of this checkout's own prefixes; CTest's emulator for
+# the Windows builds.
+#   wine-run.sh PROGRAM [ARGS...]   run it: a 32-bit program (PE machine i386) with Wine's 32-bit
+#                                   loader, anything else (64-bit programs, Wine's own tools
+#                                   such as reg or msiexec) with the 64-bit one
 #   wine-run.sh --prepare           make the prefix once (under the X server that will be used)
 #   wine-run.sh --stop              end the prefix's Wine server
+# The prefix is WINEPREFIX when that lies inside one of this checkout's build folders (build*/),
+# build-win32/wineprefix when WINEPREFIX is unset. Any other WINEPREFIX (a user's ~/.wine left in
+# the shell) is refused, not used: the tests write registry keys and install packages, and
+# --prepare replaces a prefix that is not ready. Prefixes are 64-bit (WoW64), as 64-bit Windows
+# is, and run 32-bit and 64-bit programs alike.
 # Wine hands a Windows process none of the host's QT_* variables, only those spelt WINEQT_*,
 # so each QT_* variable is passed on that way.
 set -uo pipefail
-LESSA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-export WINEPREFIX=${WINEPREFIX:-$LESSA_ROOT/build-win64/wineprefix}
+LESSA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)
+LESSA_WINE_DIR=/usr/lib/wine
+
+# Refuses (exit 2) any prefix that is not below one of this checkout's build folders.
+prefix=$(realpath -m "${WINEPREFIX:-$LESSA_ROOT/build-win32/wineprefix}")
+if [[ $prefix != "$LESSA_ROOT"/build*/?* ]]; then
+    echo "wine-run.sh: refusing WINEPREFIX=$WINEPREFIX: it lies outside this checkout's build" \
+        "folders ($LESSA_ROOT/build*/); unset it to use build-win32/wineprefix" >&2
+    exit 2
+fi
+export WINEPREFIX=$prefix
 export WINEDEBUG=${WINEDEBUG:--all}
 # No .NET or HTML engine to install, no host menu entries, and a crash ends the program
 # instead of waiting in the crash debugger.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml,winemenubuilder.exe,winedbg.exe=}
-# LESSA_WINE_LOADER picks the loader: /usr/lib/wine/wine for the 32-bit build (the prefix is a
-# 64-bit one either way).
-export WINELOADER=${LESSA_WINE_LOADER:-/usr/lib/wine/wine64}
-export WINESERVER=/usr/lib/wine/wineserver64
+# The 64-bit server serves the 32-bit processes of a WoW64 prefix too.
+export WINESERVER=$LESSA_WINE_DIR/wineserver64
+export WINELOADER=$LESSA_WINE_DIR/wine64
 # QtTest writes to the debugger channel under Wine unless told to use stderr.
 export WINEQT_FORCE_STDERR_LOGGING=1
 while IFS='=' read -r name value; do
     [[ $name == QT_* ]] && export "WINE$name=$value"
 done < <(env)
 
-case ${1:-} in
---prepare)
+# pe_machine FILE: the machine field of a PE executable's header (14c i386, 8664 x86-64).
+pe_machine() {
+    local offset
+    [[ -f $1 && $(head -c2 "$1" 2>/dev/null) == MZ ]] || return 1
+    offset=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ') && [[ -n $offset ]] || return 1
+    [[ $(od -An -tx1 -j"$offset" -N4 "$1" | tr -d ' ') == 50450000 ]] || return 1
+    od -An -tx2 -j$((offset + 4)) -N2 "$1" | tr -d ' '
+}
+
+# Whether anything is mounted on or below the prefix: rm must never reach through a mount.
+mounted_below() {
+    local target
+    while read -r target; do
+        target=$(printf '%b' "$target")
+        [[ $target == "$WINEPREFIX" || $target == "$WINEPREFIX"/* ]] && return 0
+    done < <(findmnt -rn -o TARGET)
+    return 1
+}
+
+fail() {
+    echo "wine-run.sh --prepare: $1" >&2
+    [[ -n ${2:-} && -s $2 ]] && tail -20 "$2" >&2
+    exit 1
+}
+
+# Makes the prefix: ready (.lessa-ready) only after every step succeeded. Only a prefix that
+# this script made (.lessa-prefix) is ever replaced; two runs preparing one prefix take turns.
+prepare() {
+    mkdir -p "$(dirname "$WINEPREFIX")" || exit 1
+    exec 9>"$WINEPREFIX.lock" && flock 9 || fail "cannot lock $WINEPREFIX.lock"
     [[ -e $WINEPREFIX/.lessa-ready ]] && exit 0
-    rm -rf "$WINEPREFIX"
-    "$WINELOADER" wineboot -i >/dev/null 2>&1
+    if [[ -f $WINEPREFIX/.lessa-prefix ]]; then
+        mounted_below && fail "something is mounted below $WINEPREFIX: not removing it"
+        "$WINESERVER" -k 2>/dev/null
+        rm -rf --one-file-system "$WINEPREFIX" || fail "cannot remove $WINEPREFIX"
+    elif [[ -e $WINEPREFIX ]]; then
+        rmdir "$WINEPREFIX" 2>/dev/null ||
+            fail "$WINEPREFIX exists and was not made by wine-run.sh: not replacing it"
+    fi
+    mkdir "$WINEPREFIX" && touch "$WINEPREFIX/.lessa-prefix" || fail "cannot create $WINEPREFIX"
+    local log="$WINEPREFIX/.lessa-prepare.log"
+    "$WINELOADER" wineboot -i >"$log" 2>&1 || fail "wineboot failed:" "$log"
     # Windows has 微软雅黑 (Microsoft YaHei); Wine does not: without a replacement, Latin
     # letters in those texts fall back to a serif face. The .reg file is UTF-16, so the
     # Chinese name survives whatever the locale.
-    reg=$(mktemp --suffix=.reg)
+    local reg="$WINEPREFIX/.lessa-fonts.reg"
     printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
         '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' \
         '"微软雅黑"="WenQuanYi Micro Hei"' '"Microsoft YaHei"="WenQuanYi Micro Hei"' '' |
-        iconv -f UTF-8 -t UTF-16 >"$reg"
-    "$WINELOADER" regedit /S "Z:${reg//\//\\}" >/dev/null 2>&1
-    rm -f "$reg"
-    "$WINESERVER" -w
-    touch "$WINEPREFIX/.lessa-ready"
-    ;;
+        iconv -f UTF-8 -t UTF-16 >"$reg" || fail "cannot write $reg"
+    "$WINELOADER" regedit /S "Z:${reg//\//\\}" >>"$log" 2>&1 ||
+        fail "regedit failed:" "$log"
+    "$WINESERVER" -w || fail "the Wine server did not end cleanly"
+    touch "$WINEPREFIX/.lessa-ready" || fail "cannot mark $WINEPREFIX ready"
+}
+
+case ${1:-} in
+--prepare) prepare ;;
 --stop)
     "$WINESERVER" -k 2>/dev/null || true
     ;;
 *)
+    if [[ $(pe_machine "${1:-}") == 014c ]]; then
+        WINELOADER=$LESSA_WINE_DIR/wine
+        [[ -x $WINELOADER ]] ||
+            { echo "wine-run.sh: $1 is 32-bit and $WINELOADER is missing (wine32)" >&2; exit 1; }
+    fi
     exec "$WINELOADER" "$@"
     ;;
 esac

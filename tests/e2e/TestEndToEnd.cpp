@@ -18,6 +18,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <QtTest>
 
 #include <random>
@@ -158,6 +159,21 @@ QColor dimmed(const QColor &c)
 QColor veiled(const QColor &c)
 {
     return wine().inDesktop() ? QColor(Qt::black) : dimmed(c);
+}
+
+// Where reg.exe must write for the program under test to read it: a 32-bit program (PE machine
+// i386) reads the 32-bit registry view of a 64-bit Windows, where 32-bit installers write.
+QStringList registryViewOf(const QString &executable)
+{
+    QFile file(executable);
+    const QByteArray header = file.open(QIODevice::ReadOnly) ? file.read(4096) : QByteArray();
+    if (header.size() < 0x40)
+        return {};
+    const auto pe = qFromLittleEndian<quint32>(header.constData() + 0x3c);
+    if (pe > quint32(header.size() - 6))
+        return {};
+    const auto machine = qFromLittleEndian<quint16>(header.constData() + pe + 4);
+    return machine == 0x14c ? QStringList{"/reg:32"} : QStringList{};
 }
 
 QString artifactsFolder()
@@ -370,8 +386,9 @@ public:
             QDir().mkpath(dir.path() + "/install/OrlaEntrance");
             int rc = -1;
             run(wine().runner,
-                {"reg", "add", "HKLM\\Software\\Lessa\\Lessa", "/v", "InstallPath", "/t", "REG_SZ",
-                 "/d", installPath(), "/f"},
+                QStringList{"reg", "add", "HKLM\\Software\\Lessa\\Lessa", "/v", "InstallPath", "/t",
+                            "REG_SZ", "/d", installPath(), "/f"} +
+                    registryViewOf(wine().executable),
                 &rc);
             return rc == 0 && QFile::copy(wine().client, client);
         }
