@@ -10,8 +10,8 @@
 #
 #   test-installer.sh OLDER.msi NEWER.msi NEWER_VERSION ARTIFACT_DIR
 #
-# Needs DISPLAY (an X server with a window manager). LESSA_WINE_LOADER picks Wine's loader
-# (scripts/wine-run.sh): /usr/lib/wine/wine for the 32-bit build. Exits non-zero if any check
+# Needs DISPLAY (an X server with a window manager). scripts/wine-run.sh picks Wine's loader by
+# each program's PE header (the 32-bit one for the 32-bit build). Exits non-zero if any check
 # failed.
 set -uo pipefail
 LESSA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -22,7 +22,6 @@ wine() { "$LESSA_ROOT/scripts/wine-run.sh" "$@"; }
 # Wine's ANSI and console code page follow the locale: under C.UTF-8 a Chinese registry value
 # reads back as question marks, under zh_CN as GBK, as on a Chinese Windows.
 wine_zh() { env LC_ALL=zh_CN.UTF-8 LANG=zh_CN.UTF-8 "$LESSA_ROOT/scripts/wine-run.sh" "$@"; }
-echo "Wine loader: ${LESSA_WINE_LOADER:-the default of wine-run.sh}"
 # The product's name is the main window's title: the installed-programs entry and the shortcut
 # carry it.
 name=$(sed -n '/name="windowTitle"/{n;s/.*<string>\(.*\)<\/string>.*/\1/p}' \
@@ -39,7 +38,7 @@ check() {
     fi
 }
 
-rm -rf "$WINEPREFIX"
+rm -rf --one-file-system "$WINEPREFIX"
 "$LESSA_ROOT/scripts/wine-run.sh" --prepare
 drive_c="$WINEPREFIX/drive_c"
 # The 32-bit package lands in the 32-bit Program Files folder.
