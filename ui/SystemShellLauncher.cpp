@@ -3,14 +3,8 @@
 #include <QDir>
 #include <QFileInfo>
 
-#ifdef Q_OS_WIN
-#include <qt_windows.h>
-#include <shellapi.h>
-#else
-#include <QDesktopServices>
-#include <QProcess>
-#include <QUrl>
-#endif
+// The launch and the path rule of each platform are in SystemShellLauncher_win.cpp and
+// SystemShellLauncher_unix.cpp.
 
 QString SystemShellLauncher::toLocalPath(const QString &file)
 {
@@ -63,15 +57,6 @@ bool SystemShellLauncher::isAbsoluteLocalPosixPath(const QString &path)
     return namesFolderBelowRoot(local.mid(1), false);
 }
 
-bool SystemShellLauncher::isAbsoluteLocalPath(const QString &path)
-{
-#ifdef Q_OS_WIN
-    return isAbsoluteLocalWindowsPath(path);
-#else
-    return isAbsoluteLocalPosixPath(path);
-#endif
-}
-
 bool SystemShellLauncher::isInstallDirectory(const QString &path)
 {
     if (!isAbsoluteLocalPath(path))
@@ -80,42 +65,3 @@ bool SystemShellLauncher::isInstallDirectory(const QString &path)
     const QFileInfo info(QDir::cleanPath(toLocalPath(path)));
     return info.isDir() && !QDir(info.canonicalFilePath()).isRoot();
 }
-
-#ifdef Q_OS_WIN
-bool SystemShellLauncher::execute(const QString &verb, const QString &file,
-                                  const QString &parameters, const QString &workingDirectory,
-                                  int showCommand)
-{
-    const auto wide = [](const QString &text) {
-        return text.isNull() ? nullptr : reinterpret_cast<LPCWSTR>(text.utf16());
-    };
-    // The shell's own path parsing expects backslashes, while a folder may be spelt with
-    // slashes.
-    const QString nativeFile = file.isNull() ? file : QDir::toNativeSeparators(file);
-    const HINSTANCE result = ShellExecuteW(nullptr, wide(verb), wide(nativeFile),
-                                           reinterpret_cast<LPCWSTR>(parameters.utf16()),
-                                           wide(workingDirectory), showCommand);
-    // Values up to 32 are error codes (SE_ERR_*), anything above stands for success.
-    return reinterpret_cast<INT_PTR>(result) > 32;
-}
-#else
-bool SystemShellLauncher::execute(const QString &verb, const QString &file,
-                                  const QString &parameters, const QString &workingDirectory,
-                                  int showCommand)
-{
-    Q_UNUSED(verb)
-    Q_UNUSED(showCommand)
-    const QString path = toLocalPath(file);
-    const QFileInfo info(path);
-    // The Windows shell reports a missing file at once, where the desktop's opener would
-    // start and fail later.
-    if (!info.exists())
-        return false;
-    if (info.isFile() && info.isExecutable()) {
-        const QStringList arguments =
-            parameters.isEmpty() ? QStringList() : QStringList{parameters};
-        return QProcess::startDetached(path, arguments, workingDirectory);
-    }
-    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-}
-#endif
