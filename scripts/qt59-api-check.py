@@ -14,11 +14,11 @@ tools):
 - a member function pointer (&QNetworkReply::errorOccurred) whose class and its bases have
   only new functions of that name; a function of a Qt namespace that has only new functions
   of that name, called or not (ts << Qt::endl);
-- a call, where it cannot be an older overload: looked up in the class of its receiver where
-  that is known (a variable declared with a Qt class type, a temporary QClass(...), or
-  Class::name; none for std::), and matched by the number, default arguments counted, and,
-  as far as the call's text tells (a pointer, a literal, an enumerator), the types of its
-  arguments;
+- a call (not the declaration of a function of the same name), where it cannot be an older
+  overload: looked up in the class of its receiver where that is known (a variable declared
+  with a Qt class type, a temporary QClass(...), or Class::name; none for std::), and
+  matched by the number, default arguments counted, and, as far as the call's text tells (a
+  pointer, a literal, an enumerator), the types of its arguments;
 - in a .ui file, new widget and layout classes, new standard properties of the widget's
   class or its bases, and new enumerators in property values.
 
@@ -311,8 +311,7 @@ def read_tags(qt_source):
                     tags.bases.setdefault(derived, base)
                 for flags, enum in FLAGS.findall(text):
                     tags.flags.setdefault(flags, set()).add(enum)
-                if not name.endswith('_p.h'):
-                    headers.append(text)
+                headers.append(text)
             spaces = namespaces(text) if re.search(r'namespace\s+\w+\s*\{', text) else []
             for block in COMMENT.finditer(text):
                 body = block.group(1)
@@ -343,7 +342,7 @@ def read_tags(qt_source):
                     tags.properties[(prop.group(1), prop.group(2))] = minor
                     if (prop.group(1), prop.group(2)) in now_properties:
                         minor = 0  # the accessors that follow are older than the property
-                fns = [m.group(1) for m in FN.finditer(body)]
+                fns = [fn_signature(body, m) for m in FN.finditer(body)]
                 space = ''
                 if not fns:
                     # Undocumented \fn: the definition that follows the comment, in the
@@ -431,14 +430,23 @@ def read_tags(qt_source):
     return tags
 
 
+def fn_signature(body, match):
+    """The signature of an \\fn command, with the lines its parameter list goes on over."""
+    signature = match.group(1)
+    rest = body[match.end():].split('\n')[1:]
+    while signature.count('(') > signature.count(')') and rest:
+        signature += ' ' + rest.pop(0).strip()
+    return signature
+
+
 def definition_after(text, end):
     """The head of the function definition that follows a documentation comment ending at
     text[end] (preprocessor lines between them skipped), or ''. Not another comment, nor a
     declaration or statement."""
-    following = text[end:end + 400]
+    following = text[end:end + 1000]
     following = re.sub(r'^(?:\s*#[^\n]*\n)*\s*', '', following)
     head = following.split('{')[0]
-    if following.startswith('/') or ';' in head:
+    if following.startswith('/') or ';' in head or head == following:
         return ''
     return head
 
@@ -624,6 +632,21 @@ def declared_types(text):
     return {name: next(iter(classes)) for name, classes in found.items() if len(classes) == 1}
 
 
+# Words after which a name and "(" make a call, not a declaration.
+NOT_TYPES = {'return', 'else', 'case', 'throw', 'new', 'delete', 'do', 'goto', 'sizeof',
+             'typeid', 'emit', 'Q_EMIT', 'co_return', 'co_yield', 'co_await', 'and', 'or',
+             'not', 'xor', 'bitand', 'bitor', 'compl', 'decltype', 'alignof', 'noexcept'}
+
+
+def declared_here(text, start):
+    """Whether the name at text[start] is that of a function being declared or defined (void
+    monthName();, QString Tool::marker() const {), which is no use of Qt's function."""
+    before = text[max(start - 300, 0):start]
+    scopes = re.search(r'(?:' + IDENT + r'\s*::\s*)*$', before)
+    word = re.search(r'\b(' + IDENT + r')\s+$', before[:scopes.start()])
+    return bool(word) and word.group(1) not in NOT_TYPES
+
+
 def receiver_class(text, start, variables, tags):
     """The class a member call or a qualified name at text[start] is looked up in, 'std' for
     the standard library's (std::numeric_limits<int>::max()), or None."""
@@ -777,7 +800,8 @@ def scan_source(file, tags, problems):
     for match in re.finditer(r'\b(' + IDENT + r')\s*(?=\()', joined):
         name = match.group(1)
         overloads = tags.functions.get(name)
-        if not overloads or not any(o.minor > 9 for o in overloads) or match.start() in named:
+        if not overloads or not any(o.minor > 9 for o in overloads) or match.start() in named \
+                or declared_here(joined, match.start()):
             continue
         args = call_arguments(joined, match.end())
         if args is None:
@@ -942,6 +966,10 @@ def self_test(qt_source, tags):
         'new member on a temporary': ('QChar c = QString("a").front();', 'QString::front'),
         'a standard library function of a new Qt name': (
             'quint32 m = std::numeric_limits<quint32>::max();', False),
+        'own functions and variables with the names of new Qt functions': (
+            'struct Tool { QString marker() const; void startDetached(); };\n'
+            'QString Tool::marker() const { QPixmap bitmap(QSize(1, 1)); return QString(); }',
+            False),
         'new API in the #else of an inverted guard': (
             '#if QT_VERSION < QT_VERSION_CHECK(5, 14, 0)\n'
             'QString s; s.split(",", QString::SkipEmptyParts);\n#else\n'
