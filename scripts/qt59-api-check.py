@@ -4,23 +4,29 @@
 Reads the ages of Qt's API from a qtbase source tree: the "\\since 5.10" to "\\since 5.15" tags
 of its documentation comments (classes, functions, typedefs, enums, properties; enumerators by
 their own "introduced in 5.N" notes or, where the documentation has none, the entries of the
-changes files that add them), and the base classes in its headers. Then looks at every use in
-the product's sources and Designer forms (app, engine, ui, cloud, tools):
+changes files that add them), and the base classes and default arguments in its headers; an
+untagged overload that differs from a tagged one only by const or references is as new as it.
+Then looks at every use in the product's sources and Designer forms (app, engine, ui, cloud,
+tools):
 
-- a new class or global typedef by its name; a new enumerator or nested typedef by its
-  qualified name (Qt::SkipEmptyParts, QNetworkRequest::AutoDeleteReplyOnFinishAttribute);
+- a new class, namespace or global typedef by its name; a new enumerator or nested typedef by
+  its qualified name (Qt::SkipEmptyParts, QNetworkRequest::AutoDeleteReplyOnFinishAttribute);
 - a member function pointer (&QNetworkReply::errorOccurred) whose class and its bases have
-  only new functions of that name;
-- a call, where it cannot be an older overload: looked up in the class of its receiver where
-  that is known (a variable declared with a Qt class type, or Class::name), and matched by
-  the number and, as far as the call's text tells (a pointer, a literal, an enumerator), the
-  types of its arguments;
+  only new functions of that name; a function of a Qt namespace that has only new functions
+  of that name, called or not (ts << Qt::endl);
+- a call (not the declaration of a function of the same name), where it cannot be an older
+  overload: looked up in the class of its receiver where that is known (a variable declared
+  with a Qt class type, a temporary QClass(...), or Class::name; none for std::), and
+  matched by the number, default arguments counted, and, as far as the call's text tells (a
+  pointer, a literal, an enumerator), the types of its arguments;
 - in a .ui file, new widget and layout classes, new standard properties of the widget's
   class or its bases, and new enumerators in property values.
 
-Uses inside "#if QT_VERSION >= QT_VERSION_CHECK(5, N, 0)" (N at least the version that
-introduced them) are allowed. QTBASE_SOURCE_DIR may also be a folder holding one qtbase-*
-tree; exit status 77 when there is none.
+Uses that only Qt 5.N or later compiles (N at least the version that introduced them) are
+allowed: inside "#if QT_VERSION >= QT_VERSION_CHECK(5, N, 0)" (or 0x05NN00, also as one term
+of an &&), in the #else of "#if QT_VERSION < QT_VERSION_CHECK(5, N, 0)", and in an #elif
+after such conditions. QTBASE_SOURCE_DIR may also be a folder holding one qtbase-* tree; exit
+status 77 when there is none.
 
     qt59-api-check.py QTBASE_SOURCE_DIR PRODUCT_DIR...
     qt59-api-check.py --self-test QTBASE_SOURCE_DIR
@@ -35,11 +41,15 @@ import xml.parsers.expat
 SINCE = re.compile(r'\\since\s+(?:Qt\s+)?5\.(\d+)')
 COMMENT = re.compile(r'/\*!(.*?)\*/', re.S)
 CLASS = re.compile(r'\\class\s+([A-Za-z_][\w:]*)')
+NAMESPACE = re.compile(r'\\namespace\s+([A-Za-z_]\w*)\s*$', re.M)
 FN = re.compile(r'\\fn\s+(.*)')
 IDENT = r'[A-Za-z_]\w*'
 
 
-Overload = collections.namedtuple('Overload', 'qualified owner params hi minor')
+# lo, hi: the fewest and most arguments; static: whether declared so, None where not found.
+# signature: the exact parameter types and whether a const member, to tell twins apart.
+Overload = collections.namedtuple('Overload',
+                                  'qualified owner params lo hi minor static signature')
 
 ENUM = re.compile(r'\\enum\s+([A-Za-z_][\w:]*)')
 VALUE = re.compile(r'\\(?:omit)?value\s+([A-Za-z_][\w:]*)')
@@ -59,7 +69,9 @@ class Tags:
     """What Qt's sources say about the age of their API."""
 
     def __init__(self):
-        self.classes = {}  # new class (short name) -> minor
+        self.classes = {}  # new class or namespace (short name) -> minor
+        self.known_classes = set()  # every documented class, old and new
+        self.namespaces = set()  # documented namespaces (Qt, QtConcurrent, ...)
         self.types = {}  # new typedef, global name or (scope, name) -> minor
         self.functions = {}  # short name -> [Overload], old and new
         self.values = {}  # (scope, enumerator) -> [(qualified enum, minor)], old and new
@@ -90,6 +102,11 @@ class Tags:
 
 def parameter_types(params):
     """The types of a parameter list, without names and default values."""
+    return [t for t, _ in parameters(params)]
+
+
+def parameters(params):
+    """(type, has a default value) of each parameter of a parameter list."""
     params = params.strip()
     if params in ('', 'void'):
         return []
@@ -107,12 +124,119 @@ def parameter_types(params):
     parts.append(current)
     types = []
     for part in parts:
+        has_default = '=' in part
         part = part.split('=')[0].strip()
         tokens = re.findall(r'[\w:]+|[^\w\s]', part)
         if len(tokens) > 1 and re.fullmatch(IDENT, tokens[-1]) and tokens[-1] not in BUILTIN:
             part = part[:part.rindex(tokens[-1])].strip()
-        types.append(part)
+        types.append((part, has_default))
     return types
+
+
+def least_arguments(params):
+    """How many arguments a call must pass at least: those before the first default value, a
+    trailing C vararg or parameter pack taking none."""
+    lo = 0
+    for i, (kind, has_default) in enumerate(params):
+        if has_default or (kind.endswith('...') and i == len(params) - 1):
+            break
+        lo += 1
+    return lo
+
+
+def types_key(types, owner):
+    """A parameter list as twins and redeclarations of a member of owner share it: without
+    spacing, the owner's scope, lvalue references and the const of what is passed by value or
+    reference (a pointer to const, an rvalue reference is another overload)."""
+    key = []
+    for kind in types:
+        kind = re.sub(r'\s|(?<!&)&(?!&)', '',
+                      kind if '*' in kind else re.sub(r'\bconst\b', '', kind))
+        key.append(kind.replace(owner + '::', '') if owner else kind)
+    return tuple(key)
+
+
+def bare_types(types):
+    """Parameter types without const, references, spacing and scopes."""
+    return [re.sub(r'\bconst\b|&|\s|\b\w+::', '', t) for t in types]
+
+
+BLANKED = re.compile(r'//[^\n]*|/\*.*?(?:\*/|\Z)|"(?:\\.|[^"\\\n])*"?|\'(?:\\.|[^\'\\\n])*\'?'
+                     r'|^[ \t]*#(?:[^\n]*\\\n)*[^\n]*', re.S | re.M)
+
+
+def blank_comments_and_strings(text):
+    """text with comments, string and character literals and preprocessor lines replaced by
+    spaces, newlines kept, so that offsets stay those of text."""
+    return BLANKED.sub(lambda m: re.sub(r'[^\n]', ' ', m.group(0)) if '\n' in m.group(0)
+                       else ' ' * len(m.group(0)), text)
+
+
+CLASS_HEAD = re.compile(r'\b(?:class|struct|union)\s+(?:[A-Z][A-Z0-9_]*(?:\([^()]*\))?\s+)*'
+                        r'(' + IDENT + r')\s*(?:final\s*)?(?::[^;]*)?$')
+NAMESPACE_HEAD = re.compile(r'\bnamespace\s*(' + IDENT + r')?\s*$')
+DECLARED = re.compile(r'(~?' + IDENT + r')\s*\(')
+SCOPE_BEFORE = re.compile(r'(' + IDENT + r')\s*::\s*$')
+
+
+def scoped_declarations(text, names):
+    """(innermost class or namespace, the function's name, parameter list, whether static) of
+    the declarations and definitions of functions of these names in C++ code, function bodies
+    left out."""
+    code = blank_comments_and_strings(text)
+    scopes = []  # names of the enclosing classes and namespaces, '' for unnamed ones
+    found = []
+    depth, start, body = 0, 0, 0  # parentheses, statement start, depth in a function body
+
+    def declare(statement):
+        if '(' not in statement:
+            return
+        for match in DECLARED.finditer(statement):
+            if match.group(1) not in names:
+                continue
+            params = call_arguments(statement, match.end() - 1)
+            if params is None:
+                continue
+            scope = SCOPE_BEFORE.search(statement, 0, match.start())
+            owner = scope.group(1) if scope else next((n for n in reversed(scopes) if n), '')
+            static = bool(re.search(r'\bstatic\b', statement[:match.start()]))
+            found.append((owner, match.group(1), ','.join(params), static))
+
+    for token in re.finditer(r'[(){};]', code):
+        ch, i = token.group(0), token.start()
+        if body:
+            body += {'{': 1, '}': -1}.get(ch, 0)
+            start = i + 1
+        elif ch == '(':
+            depth += 1
+        elif ch == ')':
+            depth = max(depth - 1, 0)
+        elif depth:
+            continue
+        elif ch == ';':
+            declare(code[start:i])
+            start = i + 1
+        elif ch == '{':
+            statement = code[start:i]
+            head = re.search(r'\b(?:class|struct|union)\b', statement) and \
+                CLASS_HEAD.search(statement)
+            space = 'namespace' in statement and NAMESPACE_HEAD.search(statement)
+            if head:
+                scopes.append(head.group(1))
+            elif space:
+                scopes.append(space.group(1) or '')
+            elif re.search(r'\bextern\s*$', statement):
+                scopes.append('')
+            else:
+                if '(' in statement:
+                    declare(statement)
+                body = 1
+            start = i + 1
+        elif ch == '}':
+            if scopes:
+                scopes.pop()
+            start = i + 1
+    return found
 
 
 BUILTIN = {'int', 'char', 'short', 'long', 'double', 'float', 'bool', 'unsigned', 'signed'}
@@ -171,8 +295,9 @@ def read_changes(qt_source):
 def read_tags(qt_source):
     tags = Tags()
     changes, now_properties = read_changes(qt_source)
-    documented = []  # (qualified, short, params, minor)
+    documented = []  # (qualified, short, params, whether a const member, minor)
     enum_blocks = []  # (qualified enum, minor, body)
+    headers = []
     for root, _, files in os.walk(os.path.join(qt_source, 'src')):
         if '3rdparty' in root:
             continue
@@ -186,14 +311,21 @@ def read_tags(qt_source):
                     tags.bases.setdefault(derived, base)
                 for flags, enum in FLAGS.findall(text):
                     tags.flags.setdefault(flags, set()).add(enum)
+                headers.append(text)
+            spaces = namespaces(text) if re.search(r'namespace\s+\w+\s*\{', text) else []
             for block in COMMENT.finditer(text):
                 body = block.group(1)
                 since = SINCE.search(body)
                 minor = int(since.group(1)) if since else 0
-                cls = CLASS.search(body)
+                cls = CLASS.search(body) or NAMESPACE.search(body)
                 if cls:
+                    short_name = cls.group(1).split('::')[-1]
+                    if cls.re is NAMESPACE:
+                        tags.namespaces.add(short_name)
+                    else:
+                        tags.known_classes.add(short_name)
                     if minor > 9:
-                        tags.classes[cls.group(1).split('::')[-1]] = minor
+                        tags.classes[short_name] = minor
                     continue
                 enum = ENUM.search(body)
                 if enum:
@@ -210,26 +342,78 @@ def read_tags(qt_source):
                     tags.properties[(prop.group(1), prop.group(2))] = minor
                     if (prop.group(1), prop.group(2)) in now_properties:
                         minor = 0  # the accessors that follow are older than the property
-                fns = [m.group(1) for m in FN.finditer(body)]
+                fns = [fn_signature(body, m) for m in FN.finditer(body)]
+                space = ''
                 if not fns:
-                    # Undocumented \fn: the definition that follows the comment.
-                    following = text[block.end():block.end() + 400]
-                    fns = [following.split('{')[0]] if '(' in following.split('{')[0] else []
+                    # Undocumented \fn: the definition that follows the comment, in the
+                    # namespace it is written in.
+                    following = definition_after(text, block.end())
+                    fns = [following] if '(' in following else []
+                    space = next((n for a, b, n in spaces if a < block.start() < b), '')
                 for fn in fns:
                     parsed = parse_signature(fn)
                     if parsed:
-                        documented.append(parsed + (minor,))
-    # Members of a new class are as new as their class, tagged or not. Documentation and
-    # definitions often omit default arguments, so any call with up to as many arguments as
-    # a function takes may be a call of it.
-    for qualified, short, params, minor in documented:
+                        qualified, short, params, const = parsed
+                        if space and '::' not in qualified:
+                            qualified = f'{space}::{qualified}'
+                        documented.append((qualified, short, params, const, minor))
+    # Default arguments are written in the declarations only, which documentation and
+    # definitions often leave out: the fewest arguments a call may pass come from the headers'
+    # declarations, or, where none is found, are none. Only names with new overloads matter.
+    names = {short for qualified, short, _, _, minor in documented
+             if max(minor, tags.classes.get(qualified.split('::')[-2] if '::' in qualified
+                                            else '', 0)) > 9}
+    least = {}  # (owner, name, types_key) -> (fewest arguments, static)
+    for text in headers:
+        for owner, short, params, static in scoped_declarations(text, names):
+            declared = parameters(params)
+            key = (owner, short, types_key([t for t, _ in declared], owner))
+            lo = least_arguments(declared)
+            least[key] = min(least.get(key, (lo, static)), (lo, static))
+    # Members of a new class are as new as their class, tagged or not.
+    for qualified, short, params, const, minor in documented:
         owner = qualified.split('::')[-2] if '::' in qualified else ''
         minor = max(minor, tags.classes.get(owner, 0))
+        signature = (tuple(re.sub(r'\s', '', t) for t in parameter_types(params)), const)
         types = parameter_types(params)
+        lo, static = least.get((owner, short, types_key(types, owner)), (0, None))
+        lo = min(lo, least_arguments(parameters(params)))
         # C varargs and parameter packs take any number of further arguments.
-        hi = 99 if types and '...' in types[-1] else len(types)
+        hi = 99 if types and types[-1].endswith('...') else len(types)
         tags.functions.setdefault(short, []).append(
-            Overload(qualified, owner, types, hi, minor))
+            Overload(qualified, owner, types, lo, hi, minor, static, signature))
+    # Qt drops an old overload's default arguments when a newer one of the same kind (static or
+    # not) that agrees with it on the leading parameters takes them over: split(QChar,
+    # QString::SplitBehavior = ...) lost its default to split(QChar, Qt::SplitBehavior = ...)
+    # in 5.15, wait(unsigned long = ULONG_MAX) to wait(QDeadlineTimer = ...). The old one may
+    # be called with as few arguments as the two agree on.
+    for overloads in tags.functions.values():
+        for i, old in enumerate(overloads):
+            if old.minor > 9:
+                continue
+            for new in overloads:
+                if new.minor <= 9 or new.owner != old.owner or \
+                        None not in (old.static, new.static) and old.static != new.static:
+                    continue
+                for k in range(new.lo, old.lo):
+                    if bare_types(old.params[:k]) == bare_types(new.params[:k]):
+                        old = overloads[i] = old._replace(lo=k)
+                        break
+    # An overload without a \since tag of its own (a non-const twin kept for binary
+    # compatibility, say) is as new as its documented twin: same class, name and parameters up
+    # to const and references. The same signature documented twice is one function, as old as
+    # its older tag says.
+    for overloads in tags.functions.values():
+        twins = {}
+        for o in overloads:
+            if o.minor > 9:
+                key = (o.owner, types_key(o.params, o.owner))
+                twins.setdefault(key, {})
+                twins[key][o.signature] = min(twins[key].get(o.signature, 99), o.minor)
+        for i, o in enumerate(overloads):
+            tagged = twins.get((o.owner, types_key(o.params, o.owner)), {})
+            if not o.minor and tagged and o.signature not in tagged:
+                overloads[i] = o._replace(minor=min(tagged.values()))
     for enum, minor, body in enum_blocks:
         scope = enum.rsplit('::', 1)[0] if '::' in enum else ''
         owner_minor = max(minor, tags.classes.get(scope.split('::')[-1], 0))
@@ -246,30 +430,105 @@ def read_tags(qt_source):
     return tags
 
 
+def fn_signature(body, match):
+    """The signature of an \\fn command, with the lines its parameter list goes on over."""
+    signature = match.group(1)
+    rest = body[match.end():].split('\n')[1:]
+    while signature.count('(') > signature.count(')') and rest:
+        signature += ' ' + rest.pop(0).strip()
+    return signature
+
+
+def definition_after(text, end):
+    """The head of the function definition that follows a documentation comment ending at
+    text[end] (preprocessor lines between them skipped), or ''. Not another comment, nor a
+    declaration or statement."""
+    following = text[end:end + 1000]
+    following = re.sub(r'^(?:\s*#[^\n]*\n)*\s*', '', following)
+    head = following.split('{')[0]
+    if following.startswith('/') or ';' in head or head == following:
+        return ''
+    return head
+
+
+def namespaces(text):
+    """(start, end, name) of the named namespace blocks of C++ code."""
+    code = blank_comments_and_strings(text)
+    found, stack = [], []
+    for token in re.finditer(r'\bnamespace\s+(' + IDENT + r')\s*\{|[{}]', code):
+        if token.group(0) == '}':
+            if stack:
+                start, name = stack.pop()
+                if name:
+                    found.append((start, token.end(), name))
+        else:
+            stack.append((token.start(), token.group(1)))
+    return found
+
+
 def parse_signature(signature):
-    """(qualified name, short name, parameter list) of a function signature, or None."""
+    """(qualified name, short name, parameter list, whether a const member) of a function
+    signature, or None."""
     signature = signature.split('{')[0].strip()
-    match = re.search(r'((?:' + IDENT + r'::)*~?(?:operator\s*\S+?|' + IDENT + r'))\s*\((.*)\)',
-                      signature, re.S)
+    # A member of a class template: QScopedPointer<T, Cleanup>::take().
+    arguments = r'(?:\s*<[^<>()]*(?:<[^<>()]*>[^<>()]*)*>\s*)?'
+    match = re.search(r'((?:' + IDENT + arguments + r'::)*~?(?:operator\s*\S+?|' + IDENT +
+                      r'))\s*\((.*)\)', signature, re.S)
     if not match:
         return None
-    qualified = re.sub(r'\s+', '', match.group(1))
+    qualified = re.sub(r'<[^<>]*(?:<[^<>]*>[^<>]*)*>|\s+', '', match.group(1))
     params = match.group(2)
     # Drop what follows the parameter list (const, noexcept, ...).
-    depth = 0
+    depth, after = 0, signature[match.end():]
     for i, ch in enumerate(params):
         if ch == '(':
             depth += 1
         elif ch == ')':
             if depth == 0:
-                params = params[:i]
+                params, after = params[:i], params[i + 1:] + ')' + after
                 break
             depth -= 1
     short = qualified.split('::')[-1]
-    return qualified, short, params
+    return qualified, short, params, bool(re.match(r'\s*const\b', after))
 
 
-GUARD = re.compile(r'#\s*if\s+QT_VERSION\s*>=\s*QT_VERSION_CHECK\s*\(\s*5\s*,\s*(\d+)')
+DIRECTIVE = re.compile(r'#\s*(if|ifdef|ifndef|elif|else|endif)\b(.*)')
+VERSION_TEST = re.compile(r'QT_VERSION\s*(>=|>|<=|<)\s*'
+                          r'(?:QT_VERSION_CHECK\s*\(\s*(\d+)\s*,\s*(\d+)\s*,\s*\d+\s*\)'
+                          r'|0x0*([0-9a-fA-F]{1,2})([0-9a-fA-F]{2})[0-9a-fA-F]{2}\b)')
+
+
+def unparenthesized(text):
+    """text without spacing and the parentheses around all of it."""
+    text = text.strip()
+    while text.startswith('(') and call_arguments(text, 0) == [text[1:-1].strip()]:
+        text = text[1:-1].strip()
+    return text
+
+
+def version_bounds(condition):
+    """(minor the condition being true implies at least, minor its being false implies at
+    least) of an #if or #elif condition; 0 where it tells nothing. Qt 6 counts as 5.99."""
+    condition = unparenthesized(re.sub(r'//.*|/\*.*?\*/', '', condition))
+    if '||' in condition:
+        return 0, 0
+    terms = condition.split('&&')
+    when_true, when_false = 0, 0
+    for term in terms:
+        test = VERSION_TEST.fullmatch(unparenthesized(term))
+        if not test:
+            continue
+        if test.group(2):
+            major, minor = int(test.group(2)), int(test.group(3))
+        else:
+            major, minor = int(test.group(4), 16), int(test.group(5), 16)
+        minor = 0 if major < 5 else 99 if major > 5 else minor
+        if test.group(1) in ('>=', '>'):
+            when_true = max(when_true, minor)
+        elif len(terms) == 1:
+            # Not below 5.N (nor at 5.N.x for <=): at least 5.N.
+            when_false = minor
+    return when_true, when_false
 
 
 def strip_comments_and_strings(line, in_block):
@@ -373,15 +632,74 @@ def declared_types(text):
     return {name: next(iter(classes)) for name, classes in found.items() if len(classes) == 1}
 
 
-def receiver_class(text, start, variables):
-    """The class a member call or a qualified name at text[start] is looked up in, or None."""
-    before = text[:start].rstrip()
-    match = re.search(r'(' + IDENT + r')\s*(\.|->|::)$', before)
-    if not match:
-        return None
-    if match.group(2) == '::':
-        return match.group(1)
-    return variables.get(match.group(1))
+# Words after which a name and "(" make a call, not a declaration.
+NOT_TYPES = {'return', 'else', 'case', 'throw', 'new', 'delete', 'do', 'goto', 'sizeof',
+             'typeid', 'emit', 'Q_EMIT', 'co_return', 'co_yield', 'co_await', 'and', 'or',
+             'not', 'xor', 'bitand', 'bitor', 'compl', 'decltype', 'alignof', 'noexcept'}
+
+
+def declared_here(text, start):
+    """Whether the name at text[start] is that of a function being declared or defined (void
+    monthName();, QString Tool::marker() const {), which is no use of Qt's function."""
+    before = text[max(start - 300, 0):start]
+    scopes = re.search(r'(?:' + IDENT + r'\s*::\s*)*$', before)
+    word = re.search(r'\b(' + IDENT + r')\s+$', before[:scopes.start()])
+    return bool(word) and word.group(1) not in NOT_TYPES
+
+
+def receiver_class(text, start, variables, tags):
+    """The class a member call or a qualified name at text[start] is looked up in, 'std' for
+    the standard library's (std::numeric_limits<int>::max()), or None."""
+    before = text[max(start - 300, 0):start].rstrip()
+    scopes = qualifiers(before)
+    if scopes:
+        return 'std' if scopes[0] == 'std' else scopes[-1]
+    match = re.search(r'(' + IDENT + r')\s*(\.|->)$', before)
+    if match:
+        return variables.get(match.group(1))
+    # A temporary of a Qt class: QLocale().name().
+    temporary = re.search(r'\)\s*\.$', before)
+    if temporary:
+        opening = matching_open(before, temporary.start())
+        cls = re.search(r'(' + IDENT + r')\s*$', before[:opening]) if opening else None
+        if cls and cls.group(1) in tags.known_classes:
+            return cls.group(1)
+    return None
+
+
+def qualifiers(before):
+    """The scopes that qualify a name written right after before, outermost first, template
+    arguments left out: ['std', 'numeric_limits'] for "std::numeric_limits<int>::"."""
+    names, pos = [], len(before)
+    while True:
+        colons = re.search(r'::\s*$', before[:pos])
+        if not colons:
+            return names[::-1]
+        pos = len(before[:colons.start()].rstrip())
+        if pos and before[pos - 1] == '>':
+            depth = 0
+            for pos in range(pos - 1, -1, -1):
+                ch = before[pos]
+                depth += {'>': 1, '<': -1}.get(ch, 0)
+                if depth == 0 or ch in ';{}()':
+                    break
+            if depth:
+                return names[::-1]
+        name = re.search(r'(' + IDENT + r')\s*$', before[:pos])
+        if not name:
+            return names[::-1]
+        names.append(name.group(1))
+        pos = name.start()
+
+
+def matching_open(text, close):
+    """The offset of the "(" that the ")" at text[close] closes, or None."""
+    depth = 0
+    for i in range(close, -1, -1):
+        depth += {')': 1, '(': -1}.get(text[i], 0)
+        if depth == 0:
+            return i
+    return None
 
 
 def read_lines(file):
@@ -389,21 +707,35 @@ def read_lines(file):
     an offset in it to (line number, innermost QT_VERSION guard's minor)."""
     with open(file, encoding='utf-8', errors='replace') as f:
         lines = f.read().split('\n')
+    # Per open #if: [the minor its current branch implies, the minor that its earlier branches
+    # having been false implies, the minor the current condition being false implies]. An
+    # #else or #elif is taken when the conditions before it are false.
     guards, in_block = [], False
     code = []
+    continued = ''
     for number, raw in enumerate(lines, 1):
         stripped = raw.strip()
-        if stripped.startswith('#'):
-            guard = GUARD.match(stripped)
-            if stripped.startswith(('#if', '# if')):
-                guards.append(int(guard.group(1)) if guard else 0)
-            elif stripped.startswith(('#else', '#elif', '# else')) and guards:
-                guards[-1] = 0
-            elif stripped.startswith(('#endif', '# endif')) and guards:
+        if continued or (stripped.startswith('#') and not in_block):
+            directive = DIRECTIVE.match(continued + stripped)
+            # A condition may go on over lines; the lines of a macro's body are code.
+            if directive and stripped.endswith('\\'):
+                continued += stripped[:-1] + ' '
+                continue
+            continued = ''
+            kind, condition = directive.groups() if directive else ('', '')
+            if kind in ('if', 'ifdef', 'ifndef'):
+                when_true, when_false = version_bounds(condition) if kind == 'if' else (0, 0)
+                guards.append([when_true, 0, when_false])
+            elif kind in ('elif', 'else') and guards:
+                guard = guards[-1]
+                guard[1] = max(guard[1], guard[2])
+                when_true, when_false = version_bounds(condition) if kind == 'elif' else (0, 0)
+                guard[0], guard[2] = max(guard[1], when_true), when_false
+            elif kind == 'endif' and guards:
                 guards.pop()
             continue
         text, in_block = strip_comments_and_strings(raw, in_block)
-        code.append((number, text, max(guards, default=0)))
+        code.append((number, text, max((g[0] for g in guards), default=0)))
     joined = '\n'.join(t for _, t, _ in code)
     offsets, position = [], 0
     for number, text, guard in code:
@@ -443,8 +775,10 @@ def scan_source(file, tags, problems):
         for match in re.finditer(r'\b' + re.escape(name) + r'\b', joined):
             report(match.start(), minor, name)
 
-    # Enumerators and typedefs by their qualified names, member function pointers.
+    # Enumerators and typedefs by their qualified names, member function pointers, functions of
+    # a namespace, called or not (QTextStream manipulators: ts << Qt::endl).
     qualified_name = re.compile(r'(&\s*)?\b((?:' + IDENT + r'::)+)(' + IDENT + r')\b(?!\s*::)')
+    named = set()  # offsets of the namespace functions found so
     for match in qualified_name.finditer(joined):
         scope, name = match.group(2)[:-2], match.group(3)
         entries = tags.values.get((scope, name))
@@ -457,22 +791,30 @@ def scan_source(file, tags, problems):
             members = [o for o in tags.functions[name] if o.owner in chain]
             if members and min(o.minor for o in members) > 9:
                 report(match.start(2), min(o.minor for o in members), f'&{scope}::{name}')
+        elif scope in tags.namespaces and name in tags.functions:
+            members = [o for o in tags.functions[name] if o.owner == scope]
+            if members and min(o.minor for o in members) > 9:
+                report(match.start(2), min(o.minor for o in members), f'{scope}::{name}')
+                named.add(match.start(3))
 
     for match in re.finditer(r'\b(' + IDENT + r')\s*(?=\()', joined):
         name = match.group(1)
         overloads = tags.functions.get(name)
-        if not overloads or not any(o.minor > 9 for o in overloads):
+        if not overloads or not any(o.minor > 9 for o in overloads) or match.start() in named \
+                or declared_here(joined, match.start()):
             continue
         args = call_arguments(joined, match.end())
         if args is None:
             continue
         # A call on an object or class of known type looks only at that class and its bases.
-        cls = receiver_class(joined, match.start(), variables)
+        cls = receiver_class(joined, match.start(), variables, tags)
+        if cls == 'std':
+            continue
         if cls:
             chain = tags.chain(cls)
             overloads = [o for o in overloads if o.owner in chain] or overloads
         kinds = [argument_kind(a, tags) for a in args]
-        fitting = [o for o in overloads if len(args) <= o.hi and
+        fitting = [o for o in overloads if o.lo <= len(args) <= o.hi and
                    all(accepts(p, o.owner, k, tags) for p, k in zip(o.params, kinds))]
         if not fitting or any(o.minor <= 9 for o in fitting):
             continue
@@ -604,6 +946,58 @@ def self_test(qt_source, tags):
                                'QString s; s.split(",", Qt::SkipEmptyParts);\n#endif', False),
         'accessor older than its property': ('QWindow *w = nullptr; w->setTransientParent(w);',
                                              False),
+        'new manipulator without a call': ('QString s; QTextStream ts(&s); ts << s << Qt::endl;',
+                                           'Qt::endl'),
+        'new namespace function called': ('QString s; QTextStream ts(&s); Qt::endl(ts);',
+                                          'Qt::endl'),
+        'old manipulator of the same name': ('QString s; QTextStream ts(&s); ts << s << endl;',
+                                             False),
+        'new overload by default arguments': ('QProcess process; process.startDetached();',
+                                              'QProcess::startDetached'),
+        'old overload by default arguments': (
+            'QProcess::startDetached("cmd", QStringList(), "dir");', False),
+        'old overloads that lost their default arguments to new ones': (
+            'QThread thread; thread.wait();\n'
+            'QString s; QStringList l = s.split(QLatin1Char(\',\'));', False),
+        'untagged twin of a new overload': ('QLocale loc; QString s = loc.formattedDataSize(1000);',
+                                            'QLocale::formattedDataSize'),
+        'untagged twin on a temporary': ('QString s = QLocale().formattedDataSize(1000);',
+                                         'QLocale::formattedDataSize'),
+        'new member on a temporary': ('QChar c = QString("a").front();', 'QString::front'),
+        'a standard library function of a new Qt name': (
+            'quint32 m = std::numeric_limits<quint32>::max();', False),
+        'own functions and variables with the names of new Qt functions': (
+            'struct Tool { QString marker() const; void startDetached(); };\n'
+            'QString Tool::marker() const { QPixmap bitmap(QSize(1, 1)); return QString(); }',
+            False),
+        'new API in the #else of an inverted guard': (
+            '#if QT_VERSION < QT_VERSION_CHECK(5, 14, 0)\n'
+            'QString s; s.split(",", QString::SkipEmptyParts);\n#else\n'
+            'QString s; s.split(",", Qt::SkipEmptyParts);\n#endif', False),
+        'new API in an inverted guard': (
+            '#if QT_VERSION < QT_VERSION_CHECK(5, 14, 0)\n'
+            'QString s; s.split(",", Qt::SkipEmptyParts);\n#else\n'
+            'QString s; s.split(",", QString::SkipEmptyParts);\n#endif', 'Qt::SkipEmptyParts'),
+        'new API in the #else of a guard': (
+            '#if QT_VERSION >= QT_VERSION_CHECK(5, 14, 0)\n'
+            'QString s; s.split(",", QString::SkipEmptyParts);\n#else\n'
+            'QString s; s.split(",", Qt::SkipEmptyParts);\n#endif', 'Qt::SkipEmptyParts'),
+        'new API in #elif branches': (
+            '#if QT_VERSION >= QT_VERSION_CHECK(5, 14, 0)\n'
+            'QString s; s.split(",", Qt::SkipEmptyParts);\n'
+            '#elif QT_VERSION >= QT_VERSION_CHECK(5, 10, 0)\n'
+            'QString s; s = s.chopped(1);\n#else\nQString s = QString::number(5);\n'
+            '#endif\n'
+            '#if QT_VERSION < QT_VERSION_CHECK(5, 10, 0)\n'
+            'QString s = QString::number(5);\n'
+            '#elif QT_VERSION < QT_VERSION_CHECK(5, 14, 0)\n'
+            'QString s; s = s.chopped(1);\n#else\n'
+            'QString s; s.split(",", Qt::SkipEmptyParts);\n#endif', False),
+        'new API in an #elif too low': (
+            '#if QT_VERSION < QT_VERSION_CHECK(5, 10, 0)\n'
+            'QString s = QString::number(5);\n'
+            '#elif QT_VERSION < QT_VERSION_CHECK(5, 14, 0)\n'
+            'QString s; s.split(",", Qt::SkipEmptyParts);\n#endif', 'Qt::SkipEmptyParts'),
         'form with a new property': (FORM % 'QComboBox', 'QComboBox::placeholderText', '.ui'),
         'form with old properties': (FORM % 'QLineEdit', False, '.ui'),
     }
