@@ -25,10 +25,13 @@ CODEPAGE = 936
 LANGUAGE = 2052
 ENGLISH_NAME = 'Orla Nova e-Textbook VIP Card'
 VERSION_MAX_INCLUSIVE = 0x200
-# bin\log (the LogFolder row of CreateFolder): full control for SYSTEM and the Administrators,
-# modify (read, write, execute, delete: 0x1301bf) for the Users group (BU, S-1-5-32-545),
-# inherited by the files that the program creates in it.
-LOG_FOLDER_SDDL = 'D:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;BU)'
+# bin\log (the LogFolder row of CreateFolder): full control for SYSTEM and the Administrators.
+# The Users group (BU, S-1-5-32-545) may list the folder and add files to it (0x1200ab, this
+# folder only), and read and append to the files in it (0x12008d, files only): every user can
+# log, also into a minute's file that another user began, but none can rewrite, delete or
+# rename another's lines or the folder. The creator of a file (CO) may modify it (0x1301bf).
+LOG_FOLDER_SDDL = ('D:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200ab;;;BU)(A;OIIO;0x12008d;;;BU)'
+                   '(A;OIIO;0x1301bf;;;CO)')
 
 
 def window_title():

@@ -20,7 +20,7 @@ LESSA_WINE_DIR=/usr/lib/wine
 # Refuses (exit 2) any prefix that is not below one of this checkout's build folders.
 prefix=$(realpath -m "${WINEPREFIX:-$LESSA_ROOT/build-win32/wineprefix}")
 if [[ $prefix != "$LESSA_ROOT"/build*/?* ]]; then
-    echo "wine-run.sh: refusing WINEPREFIX=$WINEPREFIX: it lies outside this checkout's build" \
+    echo "wine-run.sh: refusing WINEPREFIX=${WINEPREFIX:-(unset)}: it lies outside this checkout's build" \
         "folders ($LESSA_ROOT/build*/); unset it to use build-win32/wineprefix" >&2
     exit 2
 fi
@@ -68,7 +68,10 @@ fail() {
 prepare() {
     mkdir -p "$(dirname "$WINEPREFIX")" || exit 1
     exec 9>"$WINEPREFIX.lock" && flock 9 || fail "cannot lock $WINEPREFIX.lock"
-    [[ -e $WINEPREFIX/.lessa-ready ]] && exit 0
+    if [[ -e $WINEPREFIX/.lessa-ready ]]; then
+        exec 9>&-
+        return 0
+    fi
     if [[ -f $WINEPREFIX/.lessa-prefix ]]; then
         mounted_below && fail "something is mounted below $WINEPREFIX: not removing it"
         "$WINESERVER" -k 2>/dev/null
@@ -92,6 +95,7 @@ prepare() {
         fail "regedit failed:" "$log"
     "$WINESERVER" -w || fail "the Wine server did not end cleanly"
     touch "$WINEPREFIX/.lessa-ready" || fail "cannot mark $WINEPREFIX ready"
+    exec 9>&-
 }
 
 case ${1:-} in
@@ -100,6 +104,8 @@ case ${1:-} in
     "$WINESERVER" -k 2>/dev/null || true
     ;;
 *)
+    # Wine would make a missing prefix itself, one that --prepare could then never replace.
+    [[ -e $WINEPREFIX/.lessa-ready ]] || prepare
     if [[ $(pe_machine "${1:-}") == 014c ]]; then
         WINELOADER=$LESSA_WINE_DIR/wine
         [[ -x $WINELOADER ]] ||

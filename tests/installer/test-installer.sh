@@ -16,8 +16,13 @@
 set -uo pipefail
 LESSA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 older=$1 newer=$2 version=$3 artifacts=$4
-mkdir -p "$artifacts"
 export WINEPREFIX="$artifacts/prefix"
+# The prefix is removed below: only ever one inside this checkout's build folders.
+if [[ $(realpath -m "$WINEPREFIX") != "$(realpath "$LESSA_ROOT")"/build*/?* ]]; then
+    echo "error: $WINEPREFIX lies outside this checkout's build folders" >&2
+    exit 2
+fi
+mkdir -p "$artifacts"
 wine() { "$LESSA_ROOT/scripts/wine-run.sh" "$@"; }
 # Wine's ANSI and console code page follow the locale: under C.UTF-8 a Chinese registry value
 # reads back as question marks, under zh_CN as GBK, as on a Chinese Windows.
@@ -145,9 +150,9 @@ done
 check "the package creates bin\\log" \
     bash -c "msiinfo export '$newer' Directory | grep -qP '^LogFolder\tBinFolder\tlog\r?\$' &&
         msiinfo export '$newer' CreateFolder | grep -qP '^LogFolder\tLogFolder\r?\$'"
-check "and lets the Users group modify it" \
+check "and lets the Users group add files to it and append to them, not rewrite them" \
     bash -c "msiinfo export '$newer' MsiLockPermissionsEx |
-        grep -qP '^\w+\tLogFolder\tCreateFolder\t.*\(A;OICI;0x1301bf;;;BU\)'"
+        grep -qP '^\w+\tLogFolder\tCreateFolder\tD:\(A;OICI;FA;;;SY\)\(A;OICI;FA;;;BA\)\(A;;0x1200ab;;;BU\)\(A;OIIO;0x12008d;;;BU\)\(A;OIIO;0x1301bf;;;CO\)\t'"
 
 for file in bin/vipcard.exe bin/images/ebook.png bin/images/ebookpic_1.png bin/images/close.png \
     mainqss/main.qss; do

@@ -54,6 +54,12 @@ if [[ -x /usr/lib/wine/wine64 ]]; then
     check "the next --prepare replaces the half-made prefix" test $? = 0
     check "and marks it ready" test -e "$inside/prefix/.lessa-ready" -a \
         -f "$inside/prefix/system.reg"
+    # A program run before any --prepare (ctest in a fresh build folder) gets a prefix of ours,
+    # not one Wine makes on its own that --prepare would later refuse to replace.
+    WINEPREFIX="$inside/run-first" "$wine_run" cmd /c exit 0 >/dev/null 2>&1
+    check "running a program first prepares the prefix" test -e "$inside/run-first/.lessa-ready" \
+        -a -f "$inside/run-first/.lessa-prefix"
+    WINEPREFIX="$inside/run-first" "$wine_run" --stop
 else
     echo "SKIP   : a successful prepare (Wine is not installed)"
 fi
