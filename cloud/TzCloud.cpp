@@ -26,19 +26,14 @@ const char *const clientSessionKey = "deskagent";
 const char *const timeoutTimerName = "tzCloudTimeout";
 const char *const timedOutProperty = "tzCloudTimedOut";
 
-// Exactly one "/" between the two, whether or not the base ends or the path starts with one:
-// a bare "http://h:1" followed by "x" must not become the host "h:1x".
+// The path follows the base directly, as the service's callers expect of a base ending in "/";
+// only where neither side has a "/" is one put in between, or a bare "http://h:1" followed by
+// "x" would become the host "h:1x" (and "http://h/api" the path "apix").
 QString joinUrl(const QString &base, const QString &path)
 {
-    if (path.isEmpty())
-        return base;
-    const bool baseSlash = base.endsWith(QLatin1Char('/'));
-    const bool pathSlash = path.startsWith(QLatin1Char('/'));
-    if (baseSlash && pathSlash)
-        return base + path.mid(1);
-    if (!baseSlash && !pathSlash)
-        return base + QLatin1Char('/') + path;
-    return base + path;
+    if (path.isEmpty() || base.endsWith(QLatin1Char('/')) || path.startsWith(QLatin1Char('/')))
+        return base + path;
+    return base + QLatin1Char('/') + path;
 }
 } // namespace
 

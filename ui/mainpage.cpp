@@ -254,7 +254,8 @@ void mainpage::openClient()
     // share): anybody could plant a program there.
     if (!SystemShellLauncher::isInstallDirectory(installPath)) {
         qDebug() << "The install directory of the classroom software is not configured as an "
-                    "absolute local path";
+                    "existing absolute local folder below a drive's or the file system's root:"
+                 << installPath;
         return;
     }
     const QString file = installPath + QStringLiteral("OrlaEntrance\\OrlaEntrance.exe");

@@ -209,6 +209,10 @@ void TestCloudPost::refusesNamesThatWouldAddParameters_data()
                                 << QByteArray("a\\x01b");
     QTest::newRow("delete") << "a\x7f=c" << QByteArray("a\\x7f");
     QTest::newRow("C1 control") << QStringLiteral("a\u0085=c") << QByteArray("a\\x85");
+    QTest::newRow("right-to-left override")
+        << QStringLiteral("a\u202eb=c") << QByteArray("a\\u202eb");
+    QTest::newRow("zero-width space") << QStringLiteral("a\u200b=c") << QByteArray("a\\u200b");
+    QTest::newRow("line separator") << QStringLiteral("a\u2028=c") << QByteArray("a\\u2028");
 }
 
 void TestCloudPost::refusesNamesThatWouldAddParameters()

@@ -11,12 +11,21 @@
 
 namespace
 {
+// Characters that split or hide text where a name is shown (in a log, in a message): control
+// characters, and invisible or reordering ones such as U+200B, U+202E and U+2028.
+bool hidesText(QChar c)
+{
+    const QChar::Category category = c.category();
+    return category == QChar::Other_Control || category == QChar::Other_Format ||
+           category == QChar::Separator_Line || category == QChar::Separator_Paragraph;
+}
+
 // Names go into the body unencoded, as the service expects: one holding '&' or '=' would
-// smuggle in a parameter of its own, a control character would split or hide one.
+// smuggle in a parameter of its own, a control or format character would split or hide one.
 bool validName(const QString &name)
 {
     for (const QChar c : name) {
-        if (c == QLatin1Char('&') || c == QLatin1Char('=') || c.category() == QChar::Other_Control)
+        if (c == QLatin1Char('&') || c == QLatin1Char('=') || hidesText(c))
             return false;
     }
     return true;
@@ -29,6 +38,8 @@ QString printableName(const QString &name)
     for (const QChar c : name) {
         if (c.category() == QChar::Other_Control)
             shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else if (hidesText(c))
+            shown += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
         else
             shown += c;
     }
