@@ -10,6 +10,8 @@ lessa_ensure_deps
 seconds=${1:-60}
 lessa_build fuzz -DLESSA_FUZZ_SECONDS="$seconds"
 echo "Fuzzing buildPostData for ${seconds} s"
-# libFuzzer's final statistics, without its line per new input.
+# libFuzzer's output and final statistics, without its line per new input and ctest's preamble.
 cd "$LESSA_ROOT"
-ctest --preset fuzz -V | grep -vE '^[0-9]+: #[0-9]+\s+(NEW|REDUCE|pulse)'
+quiet='^[0-9]+: #[0-9]+\s+(NEW|REDUCE|pulse)|^(UpdateCTestConfiguration|Constructing a|Done constructing'
+quiet+='|Updating test list|Added 0 tests|Checking test dependency)'
+ctest --preset fuzz -V | grep -vE "$quiet"
