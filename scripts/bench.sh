@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# Builds in Release mode and runs every benchmark against its baseline, then writes the
-# table to docs/benchmarks.md. Takes a few minutes; the machine should be otherwise idle.
+# Builds in Release mode (the bench preset) and runs every benchmark against its baseline, then
+# writes the table to docs/benchmarks.md. Takes a few minutes; the machine should be otherwise
+# idle.
 set -euo pipefail
 LESSA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$LESSA_ROOT/scripts/ensure-deps.sh"
 LESSA_PACKAGES+=(libbenchmark-dev python3)
 lessa_ensure_deps
+lessa_build bench
 build_dir="$LESSA_ROOT/build-bench"
-lessa_build "$build_dir" -DCMAKE_BUILD_TYPE=Release -DLESSA_BUILD_BENCHMARKS=ON \
-    -DLESSA_BUILD_TESTS=OFF -DLESSA_BUILD_TOOLS=OFF
 results="$build_dir/results"
 rm -rf "$results" && mkdir -p "$results"
 repetitions=${LESSA_BENCH_REPETITIONS:-5}

@@ -46,9 +46,10 @@ lessa_ensure_deps() {
     fi
 }
 
-# lessa_build DIR [cmake options...] [--target TARGET...]
+# lessa_build PRESET [cmake options...] [--target TARGET...]: configures and builds with the
+# configure and build presets of that name (CMakePresets.json); the options go to the configure.
 lessa_build() {
-    local build_dir=$1
+    local preset=$1
     shift
     local options=() targets=()
     while (($#)); do
@@ -63,6 +64,9 @@ lessa_build() {
             shift
         fi
     done
-    cmake -S "$LESSA_ROOT" -B "$build_dir" -G Ninja "${options[@]}" >/dev/null || return
-    cmake --build "$build_dir" "${targets[@]}" -- -j"$(nproc)"
+    (
+        cd "$LESSA_ROOT" || exit 1
+        cmake --preset "$preset" "${options[@]}" >/dev/null || exit 1
+        cmake --build --preset "$preset" "${targets[@]}" -j"$(nproc)"
+    )
 }

@@ -1,9 +1,13 @@
 #!/usr/bin/env python3
 """Reads the resources of a Windows executable (PE32 or PE32+) back from its .rsrc section and
 checks what vipcard.exe must carry: the application icon, the version information and the
-manifest. Prints what it read; exits 1 when something is missing or wrong.
+manifest; or checks an executable's headers and imports. Prints what it read; exits 1 when
+something is missing or wrong.
 
   pe-resources.py check EXE VERSION [PRODUCT_NAME]   the three resources of vipcard.exe
+  pe-resources.py image EXE PE32|PE32+ [gui|console] the format and subsystem, and imports of
+                                                     Windows' own DLLs only (no lib*.dll, no
+                                                     Qt5*.dll: static runtimes and Qt)
   pe-resources.py ico FILE                           the sizes of an .ico file, one a line
 
 VERSION is the CMake project version (1.0); PRODUCT_NAME is by default the main window's title
@@ -16,6 +20,7 @@ import sys
 import xml.etree.ElementTree as ElementTree
 
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
+SUBSYSTEMS = {2: 'gui', 3: 'console'}
 ICON_SIZES = [16, 24, 32, 48, 256]
 SUPPORTED_OS = {
     '{35138b9a-5d96-4fbd-8e2d-a2440225f93a}': 'Windows 7',
@@ -38,7 +43,10 @@ class PeFile:
         optional_size, = struct.unpack_from('<H', data, pe + 20)
         optional = pe + 24
         magic, = struct.unpack_from('<H', data, optional)
+        self.format = {0x10B: 'PE32', 0x20B: 'PE32+'}.get(magic, hex(magic))
+        self.subsystem, = struct.unpack_from('<H', data, optional + 68)
         directories = optional + (96 if magic == 0x10B else 112)
+        self.import_rva, = struct.unpack_from('<I', data, directories + 1 * 8)
         self.rsrc_rva, self.rsrc_size = struct.unpack_from('<II', data, directories + 2 * 8)
         self.sections = []
         table = optional + optional_size
@@ -52,6 +60,22 @@ class PeFile:
             if start <= rva < start + size:
                 return raw + rva - start
         raise ValueError('RVA %#x lies in no section' % rva)
+
+    def string(self, rva):
+        at = self.offset(rva)
+        return self.data[at:self.data.index(b'\0', at)].decode('ascii', 'replace')
+
+    def imports(self):
+        """The names of the DLLs in the import table."""
+        names = []
+        at = self.offset(self.import_rva) if self.import_rva else None
+        while at is not None:
+            descriptor = struct.unpack_from('<5I', self.data, at)
+            if not any(descriptor):
+                break
+            names.append(self.string(descriptor[3]))
+            at += 20
+        return names
 
     def resources(self):
         """{type: {name or id: bytes}}, the first language of each."""
@@ -206,6 +230,19 @@ def check(path, version, product):
     return ok.failures == 0
 
 
+def check_image(path, expected_format, expected_subsystem):
+    pe = PeFile(path)
+    ok = Checker()
+    ok(expected_format, pe.format == expected_format, pe.format)
+    if expected_subsystem:
+        subsystem = SUBSYSTEMS.get(pe.subsystem, str(pe.subsystem))
+        ok('%s subsystem' % expected_subsystem, subsystem == expected_subsystem, subsystem)
+    dlls = sorted(pe.imports(), key=str.lower)
+    foreign = [dll for dll in dlls if re.match(r'(lib|qt5).*\.dll$', dll, re.IGNORECASE)]
+    ok("imports only Windows' own DLLs", dlls and not foreign, ' '.join(dlls))
+    return ok.failures == 0
+
+
 def ico_sizes(path):
     data = open(path, 'rb').read()
     reserved, kind, count = struct.unpack_from('<HHH', data, 0)
@@ -229,6 +266,9 @@ def main(argv):
     if len(argv) in (4, 5) and argv[1] == 'check':
         product = argv[4] if len(argv) == 5 else window_title()
         return 0 if check(argv[2], argv[3], product) else 1
+    if len(argv) in (4, 5) and argv[1] == 'image' and argv[3] in ('PE32', 'PE32+'):
+        subsystem = argv[4] if len(argv) == 5 else None
+        return 0 if check_image(argv[2], argv[3], subsystem) else 1
     if len(argv) == 3 and argv[1] == 'ico':
         for size in ico_sizes(argv[2]):
             print(size)

@@ -11,8 +11,10 @@
 #   scripts/windows.sh run        that build's vipcard.exe under Wine, as ./run starts the
 #                                 Linux build (a screenshot when there is no display)
 #   scripts/windows.sh api-check  fails on any use of Qt API newer than 5.9 without a guard
-#   scripts/windows.sh installer  build, then build-win32/vipcard.msi
+#   scripts/windows.sh installer  build, then build-win32/vipcard.msi (the msi target)
 #   scripts/windows.sh qt         only the one-time Qt builds
+# The builds are the win32 and win64 presets of CMakePresets.json; `ctest --preset win32 -L
+# windows` runs the executables' checks alone.
 #
 # Why two architectures: the product is a 32-bit executable, but Wine runs 32-bit code only
 # where the kernel executes i386 user code, which some machines do not (execve answers
@@ -241,61 +243,27 @@ lessa_win_qt_build() {
     echo "Qt for $arch Windows built in $((SECONDS - started)) s"
 }
 
-# lessa_win_cmake ARCH BUILD_DIR [targets...]
-lessa_win_cmake() {
-    local arch=$1 build_dir=$2
-    shift 2
-    local targets=()
-    local target
-    for target in "$@"; do targets+=(--target "$target"); done
-    cmake -S "$LESSA_ROOT" -B "$build_dir" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$LESSA_ROOT/cmake/$arch-w64-mingw32.cmake" \
-        -DCMAKE_PREFIX_PATH="$(lessa_win_qt_prefix "$arch")" -DCMAKE_BUILD_TYPE=Release \
-        -DLESSA_WERROR=ON >/dev/null
-    cmake --build "$build_dir" "${targets[@]}" -- -j"$(nproc)"
-}
-
-# The shipped executables: 32-bit PE files that import only Windows' own DLLs (no C++ runtime,
-# no Qt DLL), vipcard.exe a GUI program with its icon, version information and manifest.
+# lessa_win_inspect PRESET: the shipped executables' checks (ctest label windows): 32-bit PE
+# files (PE32+ in the 64-bit build) that import only Windows' own DLLs (no C++ runtime, no Qt
+# DLL), vipcard.exe a GUI program with its icon, version information and manifest.
 lessa_win_inspect() {
-    local build_dir=$1 exe
-    for exe in "$build_dir/vipcard.exe" "$build_dir/cloudpost.exe"; do
-        local headers dlls
-        headers=$(i686-w64-mingw32-objdump -p "$exe")
-        grep -q 'file format pei-i386' <<<"$headers" ||
-            { echo "error: $exe is not a 32-bit PE executable" >&2; return 1; }
-        dlls=$(sed -n 's/^\tDLL Name: //p' <<<"$headers" | sort -f | tr '\n' ' ')
-        if grep -qiE '(^| )(lib|qt5)[^ ]*\.dll' <<<"$dlls"; then
-            echo "error: $(basename "$exe") needs DLLs that Windows does not ship: $dlls" >&2
-            return 1
-        fi
-        printf '%s: PE32, %s bytes, imports %s\n' "$(basename "$exe")" "$(stat -c %s "$exe")" \
-            "$dlls"
-    done
-    local subsystem
-    subsystem=$(i686-w64-mingw32-objdump -p "$build_dir/vipcard.exe" | sed -n 's/^Subsystem\s*//p')
-    [[ $subsystem == *"(Windows GUI)"* ]] ||
-        { echo "error: vipcard.exe is not a GUI executable: $subsystem" >&2; return 1; }
-    # Its icon, version information and manifest, read back from the .rsrc section.
-    python3 "$LESSA_ROOT/scripts/pe-resources.py" check "$build_dir/vipcard.exe" \
-        "$(lessa_project_version)" ||
-        { echo "error: vipcard.exe lacks the resources above" >&2; return 1; }
+    (cd "$LESSA_ROOT" && ctest --preset "$1" -L windows)
 }
 
 lessa_win_build() {
     lessa_win_deps
     lessa_win_qt i686
     echo "== 32-bit Windows build in build-win32/"
-    lessa_win_cmake i686 "$LESSA_ROOT/build-win32"
+    lessa_build win32
     lessa_win_sign "$LESSA_ROOT/build-win32/vipcard.exe"
-    lessa_win_inspect "$LESSA_ROOT/build-win32"
+    lessa_win_inspect win32
 }
 
 lessa_win64_build() {
     lessa_win_deps
     lessa_win_qt x86_64
     echo "== 64-bit Windows build in build-win64/ (to run under Wine)"
-    lessa_win_cmake x86_64 "$LESSA_ROOT/build-win64"
+    lessa_build win64
 }
 
 # Whether this machine executes 32-bit x86 code: a 93-byte i386 Linux program that only exits 0
@@ -338,18 +306,19 @@ lessa_win_choose_arch() {
     fi
 }
 
-# lessa_win_build_dir ARCH
-lessa_win_build_dir() {
+# lessa_win_preset ARCH: the presets of the build for ARCH, which builds in build-PRESET/.
+lessa_win_preset() {
     case $1 in
-    i686) echo "$LESSA_ROOT/build-win32" ;;
-    x86_64) echo "$LESSA_ROOT/build-win64" ;;
+    i686) echo win32 ;;
+    x86_64) echo win64 ;;
     esac
 }
 
 lessa_win_test() {
     lessa_win_choose_arch
-    local build_dir win32=0
-    build_dir=$(lessa_win_build_dir "$LESSA_WIN_ARCH")
+    local preset build_dir win32=0
+    preset=$(lessa_win_preset "$LESSA_WIN_ARCH")
+    build_dir=$LESSA_ROOT/build-$preset
     if [[ $LESSA_WIN_ARCH == i686 ]]; then
         win32=1
         lessa_win_build
@@ -374,12 +343,12 @@ lessa_win_test() {
         "$LESSA_ROOT/scripts/wine-run.sh" --stop' EXIT
     "$LESSA_ROOT/scripts/wine-run.sh" --prepare
     local failed=0
-    (cd "$build_dir" && ctest --output-on-failure "$@") || failed=1
+    (cd "$LESSA_ROOT" && ctest --preset "$preset" "$@") || failed=1
 
     echo "== End-to-end test of the Windows build under Wine (fluxbox, xcompmgr)"
     # The driver is the Linux build of the end-to-end test.
     lessa_ensure_deps
-    lessa_build "$LESSA_ROOT/build" --target TestEndToEnd >/dev/null
+    lessa_build default --target TestEndToEnd >/dev/null
     fluxbox >/dev/null 2>&1 &
     LESSA_WIN_WM=$!
     xcompmgr >/dev/null 2>&1 &
@@ -396,13 +365,13 @@ lessa_win_test() {
     echo "== The installer under Wine: silent install, upgrade, shortcut, start, uninstall"
     # The shipped MSI holds the 32-bit program; where only the 64-bit build runs, the package
     # tested holds that build instead.
-    if ((win32)) && [[ $build_dir != "$LESSA_ROOT/build-win32" ]]; then
-        lessa_win_installer "$LESSA_ROOT/build-win32" "$LESSA_ROOT/build-win32/vipcard.msi"
+    if ((win32)) && [[ $preset != win32 ]]; then
+        lessa_win_installer win32 "$LESSA_ROOT/build-win32/vipcard.msi"
     fi
     local version
     version=$(lessa_project_version)
-    lessa_win_installer "$build_dir" "$build_dir/vipcard-older.msi" 0.9
-    lessa_win_installer "$build_dir" "$build_dir/vipcard.msi"
+    lessa_win_installer "$preset" "$build_dir/vipcard-older.msi" 0.9
+    lessa_win_installer "$preset" "$build_dir/vipcard.msi"
     "$LESSA_ROOT/tests/installer/test-installer.sh" "$build_dir/vipcard-older.msi" \
         "$build_dir/vipcard.msi" "$version" "$build_dir/artifacts/installer" || failed=1
     # Either may have ended already; that is no failure of the tests.
@@ -423,7 +392,7 @@ lessa_win_e2e_desktop() {
     shift 2
     echo "== End-to-end test of the Windows build in a Wine virtual desktop (Win32 stacking)"
     lessa_ensure_deps
-    lessa_build "$LESSA_ROOT/build" --target TestEndToEnd >/dev/null
+    lessa_build default --target TestEndToEnd >/dev/null
     (
         export WINEPREFIX="$build_dir/wineprefix-desktop"
         lessa_start_xvfb || exit 1
@@ -443,7 +412,7 @@ lessa_win_e2e_desktop() {
 lessa_win_run() {
     lessa_win_choose_arch
     local build_dir
-    build_dir=$(lessa_win_build_dir "$LESSA_WIN_ARCH")
+    build_dir=$LESSA_ROOT/build-$(lessa_win_preset "$LESSA_WIN_ARCH")
     if [[ $LESSA_WIN_ARCH == i686 ]]; then lessa_win_build; else lessa_win64_build; fi
     export WINEPREFIX="$build_dir/wineprefix"
     cd "$build_dir"
@@ -478,21 +447,17 @@ lessa_project_version() {
     sed -n 's/^project([A-Za-z]* VERSION \([0-9.]*\).*/\1/p' "$LESSA_ROOT/CMakeLists.txt"
 }
 
-# lessa_win_installer BUILD_DIR OUTPUT.msi [VERSION]: the MSI of the vipcard.exe in BUILD_DIR.
+# lessa_win_installer PRESET OUTPUT.msi [VERSION]: that build's msi target, the package of its
+# installed layout as OUTPUT.msi, of VERSION (by default the project's). The callers build and
+# sign vipcard.exe just before; the target would relink it only if a source changed since, which
+# the check after it refuses: the package would hold an unsigned program.
 lessa_win_installer() {
-    local build_dir=$1 output=$2 version=${3:-}
-    [[ -n $version ]] || version=$(lessa_project_version)
-    local stage="$build_dir/installer-stage"
-    rm -rf "$stage"
-    mkdir -p "$stage/bin" "$stage/mainqss"
-    cp "$build_dir/vipcard.exe" "$stage/bin/"
-    cp -r "$LESSA_ROOT/images" "$stage/"
-    cp "$LESSA_ROOT/mainqss/main.qss" "$stage/mainqss/"
-    cp "$LESSA_ROOT/images/vipcard.ico" "$stage/"
-    # wixl finds the files relative to its working directory.
-    (cd "$stage" && wixl -a x86 -D Version="$version" -o "$output" \
-        "$LESSA_ROOT/installer/vipcard.wxs")
-    python3 "$LESSA_ROOT/installer/finish-msi.py" "$output"
+    local preset=$1 output=$2 version=${3:-} exe signed
+    exe=$LESSA_ROOT/build-$preset/vipcard.exe
+    signed=$(sha256sum <"$exe")
+    lessa_build "$preset" -DLESSA_MSI_VERSION="$version" -DLESSA_MSI_FILE="$output" --target msi
+    [[ $(sha256sum <"$exe") == "$signed" ]] ||
+        { echo "error: building the MSI relinked vipcard.exe after it was signed" >&2; return 1; }
 }
 
 # Qt 5.9 is the oldest Qt the product supports; it cannot be built here, so the product's code is
@@ -519,7 +484,7 @@ qt)
 build) lessa_win_build ;;
 installer)
     lessa_win_build
-    lessa_win_installer "$LESSA_ROOT/build-win32" "$LESSA_ROOT/build-win32/vipcard.msi"
+    lessa_win_installer win32 "$LESSA_ROOT/build-win32/vipcard.msi"
     lessa_win_sign "$LESSA_ROOT/build-win32/vipcard.msi"
     echo "$LESSA_ROOT/build-win32/vipcard.msi: $(stat -c %s "$LESSA_ROOT/build-win32/vipcard.msi") bytes"
     ;;
