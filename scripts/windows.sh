@@ -94,24 +94,34 @@ lessa_win_deps() {
 
 # Adds deb-src entries for the Debian registry this machine already uses, so that
 # apt-get source finds qtbase. Done when apt knows the source package, not when the entries
-# exist: a failed apt-get update is tried again by the next run.
+# exist: a failed apt-get update is tried again by the next run. Only Debian's own archive is
+# copied (a host below debian.org, or signed by Debian's archive key; a mirror of any name
+# is), never another vendor's repository that merely has "debian" in its address, and the
+# entries go again when the update fails, so that they cannot break apt for the machine.
 lessa_win_deb_src() {
     [[ $(apt-cache showsrc qtbase-opensource-src 2>/dev/null) == *'Package: qtbase'* ]] && return
     local list=/etc/apt/sources.list.d/lessa-deb-src.sources
+    local one_line=/etc/apt/sources.list.d/lessa-deb-src.list
     local source_file
     for source_file in /etc/apt/sources.list.d/*.sources; do
         [[ -f $source_file && $source_file != "$list" ]] || continue
-        grep -q '^URIs:.*debian' "$source_file" || continue
+        grep -qE '^URIs:.*://[^/ ]*debian\.org(/| |$)|^Signed-By:.*debian-archive-keyring' \
+            "$source_file" || continue
         sed -e 's/^Types:.*/Types: deb-src/' "$source_file"
         echo
-    done | lessa_sudo tee "$list.tmp" >/dev/null
+    done | lessa_sudo tee "$list.tmp" >/dev/null || return 1
     if [[ -f /etc/apt/sources.list ]]; then
-        sed -n 's/^deb \(\[[^]]*\] \)\?\(.*debian.*\)/deb-src \1\2/p' /etc/apt/sources.list |
-            lessa_sudo tee /etc/apt/sources.list.d/lessa-deb-src.list >/dev/null
+        sed -n -E '/^deb (\[[^]]*debian-archive-keyring[^]]*\] |(\[[^]]*\] )?[a-z]+:\/\/[^/ ]*debian\.org[/ ])/s/^deb /deb-src /p' \
+            /etc/apt/sources.list | lessa_sudo tee "$one_line" >/dev/null || return 1
     fi
-    lessa_sudo mv "$list.tmp" "$list"
-    lessa_sudo apt-get update -qq ||
-        { echo "error: apt-get update failed with the deb-src entries in $list" >&2; return 1; }
+    lessa_sudo mv "$list.tmp" "$list" || return 1
+    if ! lessa_sudo apt-get update -qq; then
+        lessa_sudo rm -f "$list" "$one_line"
+        lessa_sudo apt-get update -qq
+        echo "error: apt-get update failed with deb-src entries for Debian's archive; they are" \
+            "removed again" >&2
+        return 1
+    fi
 }
 
 # Prints the folder of Qt's patched source, fetching it first when there is none.
@@ -397,10 +407,12 @@ lessa_win_e2e_desktop() {
         export WINEPREFIX="$build_dir/wineprefix-desktop"
         lessa_start_xvfb || exit 1
         trap 'kill "$LESSA_XVFB_PID" 2>/dev/null; "$runner" --stop' EXIT
-        "$runner" --prepare
-        "$runner" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null
+        # Called where a failure does not stop the script: each step says so itself.
+        "$runner" --prepare || exit 1
+        "$runner" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null ||
+            exit 1
         "$runner" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1200x960 /f \
-            >/dev/null
+            >/dev/null || exit 1
         LESSA_E2E_WINE="$runner" LESSA_E2E_EXE="$build_dir/vipcard.exe" \
             LESSA_E2E_CLIENT="$build_dir/tests/ui/shell_recorder.exe" \
             LESSA_E2E_PROBE="$build_dir/tests/e2e/stacking_probe.exe" LESSA_E2E_DESKTOP=Default \
