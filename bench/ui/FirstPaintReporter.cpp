@@ -1,0 +1,30 @@
+#include "FirstPaintReporter.h"
+
+#include "ProbeClock.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdio>
+#include <utility>
+
+FirstPaintReporter::FirstPaintReporter(QWidget *watched, std::function<qint64()> imageBytes)
+    : watched(watched), imageBytes(std::move(imageBytes))
+{
+    watched->installEventFilter(this);
+}
+
+bool FirstPaintReporter::eventFilter(QObject *object, QEvent *event)
+{
+    if (object == watched && event->type() == QEvent::Paint && !reported) {
+        reported = true;
+        const qint64 now = ProbeClock::wallClockNs();
+        std::printf("first_paint_ns=%lld peak_rss_kib=%lld image_bytes=%lld\n", now,
+                    ProbeClock::peakMemoryKib(), imageBytes ? imageBytes() : 0);
+        std::fflush(stdout);
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    }
+    return false;
+}
