@@ -38,8 +38,11 @@ def time_first_paint(command, cwd=None):
     if not start <= painted <= end:
         sys.exit(f"error: {command}: first paint at {painted} ns, outside the run "
                  f"[{start}, {end}]: the probe's clock is not the driver's")
+    # The steps the probe marked on the way, in milliseconds from the start.
+    steps = {key[:-3]: (int(value) - start) / 1e6 for key, value in fields.items()
+             if key.endswith("_ns") and key != "first_paint_ns"}
     return {"ms": (painted - start) / 1e6, "rss_kib": int(fields["peak_rss_kib"]),
-            "image_bytes": int(fields["image_bytes"])}
+            "image_bytes": int(fields["image_bytes"]), "steps": steps}
 
 
 def run_alternating(commands, runs, cwd=None):
@@ -51,6 +54,8 @@ def run_alternating(commands, runs, cwd=None):
             result = time_first_paint(command, cwd)
             out[mode]["ms"].append(result["ms"])
             out[mode]["rss_kib"].append(result["rss_kib"])
+            for step, ms in result["steps"].items():
+                out[mode].setdefault("steps_ms", {}).setdefault(step, []).append(ms)
             image_bytes = max(image_bytes, result["image_bytes"])
     out["image_bytes"] = image_bytes
     return out
@@ -99,7 +104,7 @@ def run_startup_wine(loader, run_dir, runs):
     probe = [loader, "bench_startup.exe"]
     commands = {mode: probe + [mode] for mode in STARTUP_MODES}
     commands["fair-exe"] = [loader, "bench_startup_fair.exe"]
-    out = {"load_before": load_average(),
+    out = {"load_before": load_average(), "nice": os.nice(0),
            "clock_bracket_us": check_clock(probe + ["clock"], run_dir)}
     out.update(run_alternating(commands, runs, cwd=run_dir))
     out["load_after"] = load_average()
@@ -322,6 +327,17 @@ def windows_startup(results):
         return (f"| {title} | {med(ms[mode]) - med(ms['fair']):+.1f} | "
                 f"{med(mib[mode]) - med(mib['fair']):+.1f} |")
 
+    def in_main(mode):
+        return med([t - m for t, m in zip(ms[mode], start[mode]["steps_ms"]["main"])])
+
+    def steps(title, mode):
+        marks = start[mode]["steps_ms"]
+        parts = [marks["main"], [b - a for a, b in zip(marks["main"], marks["app"])],
+                 [b - a for a, b in zip(marks["app"], marks["window"])],
+                 [b - a for a, b in zip(marks["window"], ms[mode])]]
+        return f"| {title} | " + " | ".join(f"{med(p):.1f}" for p in parts) + \
+            f" | {med(ms[mode]):.1f} |"
+
     def exe(title, name):
         return f"| {title} | {size[name]:,} | {size[name] / 1024 / 1024:.1f} |"
 
@@ -333,8 +349,9 @@ def windows_startup(results):
              f"32-bit programs built by {build['compiler']} against the static Qt "
              f"{build['qt']}, Release, stripped, each run by {build['wine']}'s 32-bit loader "
              "in a WoW64 prefix with `WINEDEBUG=-all`, one wineserver kept running for all runs "
-             "and one Xvfb. The machine was shared: load average (1 / 5 / 15 min) "
-             f"{load(start['load_before'])} before the runs, {load(start['load_after'])} after. "
+             f"and one Xvfb, all at niceness {start['nice']}. The machine was shared: load "
+             f"average (1 / 5 / 15 min) {load(start['load_before'])} before the runs, "
+             f"{load(start['load_after'])} after. "
              "Each figure the median of the runs, spread = lowest–highest.", "",
              "| | time to first paint, ms | peak working set, MiB |",
              "|---|---|---|",
@@ -350,6 +367,8 @@ def windows_startup(results):
              f"{verdict(ratio <= 1.15)} |",
              f"| the same against the fair baseline's own program | {ratio_exe:.2f} | ≤ 1.15 | "
              f"{verdict(ratio_exe <= 1.15)} |",
+             f"| for diagnosis: `main()` to first paint, product / fair (Wine's process "
+             f"start left out) | {in_main('product') / in_main('fair'):.2f} | | |",
              f"| peak working set, MiB | {med(mib['product']):.1f} | {med(mib['fair']):.1f} + "
              f"{images_mib:.1f} decoded images + 1 = {rss_limit:.1f} | "
              f"{verdict(med(mib['product']) <= rss_limit)} |", "",
@@ -359,6 +378,16 @@ def windows_startup(results):
              cost("a QNetworkAccessManager (the cloud client's, made at the first request)",
                   "fair-network"),
              cost("the global style sheet and the window's sheet", "fair-styles"), "",
+             "Where the time goes, step by step (medians of each step, ms; the steps' medians "
+             "need not add up to the total's):", "",
+             "| | start to `main()` | `QApplication` | the window made | `show()` to first "
+             "paint | total |",
+             "|---|---|---|---|---|---|",
+             steps("bare baseline", "baseline"), steps("fair baseline", "fair"),
+             steps("fair baseline, its own program", "fair-exe"),
+             steps("product (the style sheets load in \"the window made\")", "product"),
+             steps("fair + QNetworkAccessManager", "fair-network"),
+             steps("fair + style sheets", "fair-styles"), "",
              "Executables as built for Release (linked with `-s`, and `i686-w64-mingw32-strip` "
              "run on them again), same compiler, flags and static Qt; each links Qt and the C "
              "and C++ runtimes statically:", "",

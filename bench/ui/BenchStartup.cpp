@@ -3,10 +3,11 @@
 // look pays for (see StartupDialog). "fair-network" and "fair-styles" add one candidate cost
 // each to "fair": a QNetworkAccessManager, and the product's global and window style sheets.
 // At the first paint of the window it prints the wall-clock time in nanoseconds, the peak
-// memory in KiB and, for the product, the bytes of its decoded images, then exits. The
-// driver (scripts/bench_report.py) takes the start time from its side of the fork, the same
-// for all. "clock" answers each line on its standard input with the wall-clock time, so that
-// the driver can check that its clock and the probe's agree (under Wine: the Windows clock
+// memory in KiB, for the product the bytes of its decoded images, and when main() was
+// entered, QApplication made and the window made; then it exits. The driver
+// (scripts/bench_report.py) takes the start time from its side of the fork, the same for
+// all. "clock" answers each line on its standard input with the wall-clock time, so that the
+// driver can check that its clock and the probe's agree (under Wine: the Windows clock
 // against the host's) within one round trip.
 
 #include "FirstPaintReporter.h"
@@ -43,6 +44,7 @@ qint64 decodedImageBytes()
 
 int main(int argc, char *argv[])
 {
+    const qint64 entered = ProbeClock::wallClockNs();
     const QString mode = QString::fromLatin1(argc > 1 ? argv[1] : "baseline");
     if (mode == QLatin1String("clock")) {
         char line[64];
@@ -53,6 +55,7 @@ int main(int argc, char *argv[])
         return 0;
     }
     QApplication app(argc, argv);
+    const qint64 appMade = ProbeClock::wallClockNs();
     std::unique_ptr<QWidget> window;
     std::unique_ptr<FirstPaintReporter> reporter;
     if (mode == QLatin1String("product")) {
@@ -78,6 +81,9 @@ int main(int argc, char *argv[])
         }
         reporter.reset(new FirstPaintReporter(window.get()));
     }
+    reporter->mark("main", entered);
+    reporter->mark("app", appMade);
+    reporter->mark("window", ProbeClock::wallClockNs());
     window->show();
     return app.exec();
 }
