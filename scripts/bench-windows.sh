@@ -55,7 +55,8 @@ results="$build/results"
 rm -rf --one-file-system "$results"
 mkdir -p "$results"
 printf '{"compiler": "%s", "qt": "%s", "wine": "%s", "sizes": {%s}}\n' \
-    "$(i686-w64-mingw32-g++ --version | head -1)" "$(cat "$qt/.complete")" "$("$loader" --version)" \
+    "$(i686-w64-mingw32-g++ --version | head -1)" "$(cat "$qt/.complete")" \
+    "$("$loader" --version)" \
     "$(printf '"vipcard.exe": %s, "bench_startup.exe": %s, "bench_startup_fair.exe": %s' \
         "$(stat -c %s "$run/vipcard.exe")" "$(stat -c %s "$run/bin/bench_startup.exe")" \
         "$(stat -c %s "$run/bin/bench_startup_fair.exe")")" >"$results/build-windows.json"
@@ -75,7 +76,8 @@ trap '"$wineserver" -k 2>/dev/null || true; kill "$LESSA_XVFB_PID" 2>/dev/null |
     "$loader" "$exe.exe" fair >/dev/null 2>&1
 done)
 
-echo "== start-up under Wine: $runs runs of each, alternating (load: $(cut -d' ' -f1-3 /proc/loadavg))"
+echo "== start-up under Wine: $runs runs of each, alternating" \
+    "(load: $(cut -d' ' -f1-3 /proc/loadavg))"
 python3 "$LESSA_ROOT/scripts/bench_report.py" startup-wine "$loader" "$run/bin" "$runs" \
     >"$results/startup-windows.json"
 python3 "$LESSA_ROOT/scripts/bench_report.py" windows-report "$results" \
