@@ -4,6 +4,8 @@
 # idle.
 set -euo pipefail
 LESSA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# scripts/bench.sh windows: only the start-up of the shipped 32-bit Windows build, under Wine.
+[[ ${1:-} == windows ]] && exec "$LESSA_ROOT/scripts/bench-windows.sh"
 source "$LESSA_ROOT/scripts/ensure-deps.sh"
 LESSA_PACKAGES+=(libbenchmark-dev python3)
 lessa_ensure_deps
@@ -33,5 +35,5 @@ echo "== guide"
 bench/bench_guide "${gbench[@]/--benchmark_repetitions=*/--benchmark_repetitions=3}" \
     >"$results/guide.json" 2>/dev/null
 
-python3 "$LESSA_ROOT/scripts/bench_report.py" report "$results" >"$LESSA_ROOT/docs/benchmarks.md"
+python3 "$LESSA_ROOT/scripts/bench_report.py" report "$results" "$LESSA_ROOT/docs/benchmarks.md"
 echo "Wrote docs/benchmarks.md"

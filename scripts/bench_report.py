@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
 """Runs the start-up probe and turns the benchmark results into docs/benchmarks.md.
 
-    bench_report.py startup BINARY RUNS   -> JSON on stdout
-    bench_report.py report RESULTS_DIR    -> Markdown on stdout
+    bench_report.py startup BINARY RUNS                  -> JSON on stdout
+    bench_report.py startup-wine LOADER RUN_DIR RUNS     -> JSON on stdout: the Windows probes
+        in RUN_DIR (bench_startup.exe, bench_startup_fair.exe) through the Wine LOADER, in the
+        Wine session the caller prepared (scripts/bench-windows.sh)
+    bench_report.py report RESULTS_DIR DOC               -> writes DOC, keeping its Windows section
+    bench_report.py windows-report RESULTS_DIR DOC       -> replaces (or adds) DOC's Windows section
 """
 import datetime
 import json
@@ -10,25 +14,100 @@ import os
 import platform
 import statistics
 import subprocess
-import time
 import sys
+import tempfile
+import time
 
 
 STARTUP_MODES = ("baseline", "fair", "product", "fair-network", "fair-styles")
 
 
-def run_startup(binary, runs):
-    out = {mode: {"ms": [], "rss_kib": []} for mode in STARTUP_MODES}
+def time_first_paint(command, cwd=None):
+    """Starts COMMAND and returns its report with the time from the start to its first paint.
+
+    The output goes to a file, not a pipe: under Wine, the session's own processes may inherit
+    the pipe and keep it open after the probe has gone."""
+    with tempfile.TemporaryFile("w+") as out:
+        start = time.time_ns()
+        subprocess.run(command, stdout=out, stderr=subprocess.DEVNULL, cwd=cwd, timeout=120,
+                       check=True)
+        end = time.time_ns()
+        out.seek(0)
+        fields = dict(kv.split("=") for kv in out.read().split())
+    painted = int(fields["first_paint_ns"])
+    if not start <= painted <= end:
+        sys.exit(f"error: {command}: first paint at {painted} ns, outside the run "
+                 f"[{start}, {end}]: the probe's clock is not the driver's")
+    # The steps the probe marked on the way, in milliseconds from the start.
+    steps = {key[:-3]: (int(value) - start) / 1e6 for key, value in fields.items()
+             if key.endswith("_ns") and key != "first_paint_ns"}
+    return {"ms": (painted - start) / 1e6, "rss_kib": int(fields["peak_rss_kib"]),
+            "image_bytes": int(fields["image_bytes"]), "steps": steps}
+
+
+def run_alternating(commands, runs, cwd=None):
+    """Runs each of COMMANDS (mode -> argv) once per round, RUNS rounds."""
+    out = {mode: {"ms": [], "rss_kib": []} for mode in commands}
     image_bytes = 0
     for _ in range(runs):
-        for mode in STARTUP_MODES:
-            start = time.time_ns()
-            done = subprocess.run([binary, mode], capture_output=True, text=True, timeout=60)
-            fields = dict(kv.split("=") for kv in done.stdout.split())
-            out[mode]["ms"].append((int(fields["first_paint_ns"]) - start) / 1e6)
-            out[mode]["rss_kib"].append(int(fields["peak_rss_kib"]))
-            image_bytes = max(image_bytes, int(fields["image_bytes"]))
+        for mode, command in commands.items():
+            result = time_first_paint(command, cwd)
+            out[mode]["ms"].append(result["ms"])
+            out[mode]["rss_kib"].append(result["rss_kib"])
+            for step, ms in result["steps"].items():
+                out[mode].setdefault("steps_ms", {}).setdefault(step, []).append(ms)
+            image_bytes = max(image_bytes, result["image_bytes"])
     out["image_bytes"] = image_bytes
+    return out
+
+
+def run_startup(binary, runs):
+    json.dump(run_alternating({mode: [binary, mode] for mode in STARTUP_MODES}, runs),
+              sys.stdout)
+
+
+def load_average():
+    with open("/proc/loadavg") as f:
+        return [float(x) for x in f.read().split()[:3]]
+
+
+def check_clock(command, cwd=None, readings=20):
+    """Asks the probe's "clock" mode for its time READINGS times, each between two readings of
+    the driver's clock; fails unless every answer lies within its bracket. Returns the
+    brackets' widths in microseconds."""
+    probe = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                             stderr=subprocess.DEVNULL, cwd=cwd, text=True, bufsize=1)
+    widths = []
+    try:
+        # The first answer waits for the probe to start: it checks the clock but is not counted.
+        for reading in range(readings + 1):
+            before = time.time_ns()
+            probe.stdin.write("now\n")
+            probe.stdin.flush()
+            answer = probe.stdout.readline()
+            after = time.time_ns()
+            if not answer.startswith("now_ns="):
+                sys.exit(f"error: {command} answered {answer!r} instead of its time")
+            now = int(answer.strip().split("=")[1])
+            if not before <= now <= after:
+                sys.exit(f"error: the probe's clock ({now} ns) is not the driver's "
+                         f"([{before}, {after}] ns): its readings cannot be compared")
+            if reading:
+                widths.append((after - before) / 1e3)
+    finally:
+        probe.stdin.close()
+        probe.wait(timeout=60)
+    return widths
+
+
+def run_startup_wine(loader, run_dir, runs):
+    probe = [loader, "bench_startup.exe"]
+    commands = {mode: probe + [mode] for mode in STARTUP_MODES}
+    commands["fair-exe"] = [loader, "bench_startup_fair.exe"]
+    out = {"load_before": load_average(), "nice": os.nice(0),
+           "clock_bracket_us": check_clock(probe + ["clock"], run_dir)}
+    out.update(run_alternating(commands, runs, cwd=run_dir))
+    out["load_after"] = load_average()
     json.dump(out, sys.stdout)
 
 
@@ -80,7 +159,33 @@ def machine():
             f"{os.cpu_count()} cores; Qt {qt}; Release build")
 
 
-def report(results):
+WINDOWS_BEGIN = "<!-- windows start-up: scripts/bench.sh windows -->"
+WINDOWS_END = "<!-- end of windows start-up -->"
+
+
+def windows_section(doc):
+    """The Windows section of DOC, markers included, or "" when it has none."""
+    try:
+        text = open(doc, encoding="utf-8").read()
+    except FileNotFoundError:
+        return ""
+    begin, end = text.find(WINDOWS_BEGIN), text.find(WINDOWS_END)
+    if begin < 0 or end < begin:
+        return ""
+    return text[begin:end + len(WINDOWS_END)] + "\n"
+
+
+def write_doc(doc, text):
+    with open(doc + ".tmp", "w", encoding="utf-8") as f:
+        f.write(text)
+    os.replace(doc + ".tmp", doc)
+
+
+def report(results, doc):
+    write_doc(doc, linux_report(results) + windows_section(doc))
+
+
+def linux_report(results):
     lines = ["# Benchmarks", "",
              f"Measured {datetime.date.today().isoformat()} on {machine()}, by "
              "`scripts/bench.sh` (each figure the median of the runs, spread = lowest–highest; "
@@ -180,11 +285,155 @@ def report(results):
             f"{1e6 / med(b_us):,.0f} | {med([x['p50_us'] for x in b]):.0f} / "
             f"{med([x['p99_us'] for x in b]):.0f} | {r:.2f} | ≤ 1.1 | {verdict(r <= 1.1)} |")
     lines.append("")
-    print("\n".join(lines))
+    return "\n".join(lines) + "\n"
+
+
+def windows_report(results, doc):
+    """Replaces DOC's Windows section (or adds it at the end), leaving the rest as it is."""
+    try:
+        text = open(doc, encoding="utf-8").read()
+    except FileNotFoundError:
+        text = "# Benchmarks\n\n"
+    old = windows_section(doc)
+    section = windows_startup(results)
+    if old:
+        text = text.replace(old, section)
+    else:
+        text = text.rstrip("\n") + "\n\n" + section
+    write_doc(doc, text)
+
+
+def windows_startup(results):
+    start = json.load(open(os.path.join(results, "startup-windows.json")))
+    build = json.load(open(os.path.join(results, "build-windows.json")))
+    modes = STARTUP_MODES + ("fair-exe",)
+    ms = {mode: start[mode]["ms"] for mode in modes}
+    mib = {mode: [k / 1024 for k in start[mode]["rss_kib"]] for mode in modes}
+    images_mib = start["image_bytes"] / 1024 / 1024
+    ratio = med(ms["product"]) / med(ms["fair"])
+    ratio_exe = med(ms["product"]) / med(ms["fair-exe"])
+    rss_limit = med(mib["fair"]) + images_mib + 1
+    size = build["sizes"]
+    clock = start["clock_bracket_us"]
+
+    def load(values):
+        return " / ".join(f"{v:.2f}" for v in values)
+
+    def row(title, mode):
+        return (f"| {title} | {med(ms[mode]):.1f} ({spread(ms[mode])}) | "
+                f"{med(mib[mode]):.1f} ({spread(mib[mode])}) |")
+
+    def cost(title, mode):
+        return (f"| {title} | {med(ms[mode]) - med(ms['fair']):+.1f} | "
+                f"{med(mib[mode]) - med(mib['fair']):+.1f} |")
+
+    def in_main(mode):
+        return med([t - m for t, m in zip(ms[mode], start[mode]["steps_ms"]["main"])])
+
+    def step(mode, begin, end):
+        marks = start[mode]["steps_ms"]
+        took = [b - a for a, b in zip(marks[begin], marks[end])]
+        return f"{med(took):.1f} ({min(took):.1f})"
+
+    def steps(title, mode):
+        marks = start[mode]["steps_ms"]
+        parts = [marks["main"], [b - a for a, b in zip(marks["main"], marks["app"])],
+                 [b - a for a, b in zip(marks["app"], marks["window"])],
+                 [b - a for a, b in zip(marks["window"], ms[mode])]]
+        return f"| {title} | " + " | ".join(f"{med(p):.1f} ({min(p):.1f})" for p in parts) + \
+            f" | {med(ms[mode]):.1f} ({min(ms[mode]):.1f}) |"
+
+    def exe(title, name):
+        return f"| {title} | {size[name]:,} | {size[name] / 1024 / 1024:.1f} |"
+
+    lines = [WINDOWS_BEGIN,
+             "## 6. Start-up on Windows (the shipped 32-bit build under Wine, process start to "
+             "first paint)", "",
+             f"Measured {datetime.date.today().isoformat()} on {platform.system()} "
+             f"{platform.machine()}, {os.cpu_count()} cores, by `scripts/bench.sh windows`: "
+             f"32-bit programs built by {build['compiler']} against the static Qt "
+             f"{build['qt']}, Release, stripped, each run by {build['wine']}'s 32-bit loader "
+             "in a WoW64 prefix with `WINEDEBUG=-all`, one wineserver kept running for all runs "
+             f"and one Xvfb, all at niceness {start['nice']}. The machine was shared: load "
+             f"average (1 / 5 / 15 min) {load(start['load_before'])} before the runs, "
+             f"{load(start['load_after'])} after. "
+             "Each figure the median of the runs, spread = lowest–highest.", "",
+             "| | time to first paint, ms | peak working set, MiB |",
+             "|---|---|---|",
+             row("bare baseline: frameless 936×760 QDialog (reference)", "baseline"),
+             row("fair baseline: the same with a 微软雅黑 Chinese QLabel and a QLabel with a "
+                 "picture from images/", "fair"),
+             row("fair baseline as a program of its own (`bench_startup_fair.exe`)",
+                 "fair-exe"),
+             row("product (what `main()` does, in the probe)", "product"), "",
+             "| goal | measured | limit | |",
+             "|---|---|---|---|",
+             f"| time to first paint, product / fair | {ratio:.2f} | ≤ 1.15 | "
+             f"{verdict(ratio <= 1.15)} |",
+             f"| the same against the fair baseline's own program | {ratio_exe:.2f} | ≤ 1.15 | "
+             f"{verdict(ratio_exe <= 1.15)} |",
+             f"| for diagnosis: the fastest runs, product / fair | "
+             f"{min(ms['product']) / min(ms['fair']):.2f} | | |",
+             f"| for diagnosis: `main()` to first paint, product / fair (Wine's process "
+             f"start left out) | {in_main('product') / in_main('fair'):.2f} | | |",
+             f"| peak working set, MiB | {med(mib['product']):.1f} | {med(mib['fair']):.1f} + "
+             f"{images_mib:.1f} decoded images + 1 = {rss_limit:.1f} | "
+             f"{verdict(med(mib['product']) <= rss_limit)} |", "",
+             "What single candidates add to the fair baseline (median against median):", "",
+             "| added to the fair baseline | ms | MiB |",
+             "|---|---|---|",
+             cost("a QNetworkAccessManager (the cloud client's, made at the first request)",
+                  "fair-network"),
+             cost("the global style sheet and the window's sheet", "fair-styles"), "",
+             "Where the time goes, step by step (median (lowest) of each step, ms; the steps' "
+             "figures need not add up to the total's):", "",
+             "| | start to `main()` | `QApplication` | the window made | `show()` to first "
+             "paint | total |",
+             "|---|---|---|---|---|---|",
+             steps("bare baseline", "baseline"), steps("fair baseline", "fair"),
+             steps("fair baseline, its own program", "fair-exe"),
+             steps("product (the style sheets load in \"the window made\")", "product"),
+             steps("fair + QNetworkAccessManager", "fair-network"),
+             steps("fair + style sheets", "fair-styles"), "",
+             "The product's step \"the window made\" in parts (median (lowest), ms): "
+             f"version.ini read and the global style sheet loaded {step('product', 'app', 'sheet')}"
+             f", the page made {step('product', 'sheet', 'page')}, the window presented "
+             f"(`Startup::presentMainWindow`) {step('product', 'page', 'window')}.", "",
+             "Executables as built for Release (linked with `-s`, and `i686-w64-mingw32-strip` "
+             "run on them again), same compiler, flags and static Qt; each links Qt and the C "
+             "and C++ runtimes statically:", "",
+             "| executable | bytes | MiB |",
+             "|---|---|---|",
+             exe("`vipcard.exe`, the product", "vipcard.exe"),
+             exe("`bench_startup_fair.exe`, the fair baseline as a program of its own",
+                 "bench_startup_fair.exe"),
+             exe("`bench_startup.exe`, the probe timed above (every mode, the product's code "
+                 "included)", "bench_startup.exe"), "",
+             f"`vipcard.exe` is {size['vipcard.exe'] / size['bench_startup_fair.exe']:.2f} times "
+             "the fair baseline's program "
+             f"({(size['vipcard.exe'] - size['bench_startup_fair.exe']) / 1024 / 1024:+.1f} MiB).",
+             "",
+             f"{len(ms['product'])} runs of each, alternating; the start time is the driver's, "
+             "taken before it starts the Wine loader, so every figure includes what Wine adds to "
+             "a process start (its loader, the DLLs, the connection to the X server). The probe "
+             "reads `GetSystemTimePreciseAsFileTime` (100 ns ticks from 1601, converted to Unix "
+             "nanoseconds), the driver Linux's `CLOCK_REALTIME`; asked through a pipe "
+             f"{len(clock)} times, the probe's clock lay each time between the driver's readings "
+             f"before the question and after the answer (median bracket {med(clock):.0f} µs, "
+             f"widest {max(clock):.0f} µs), and every first paint lay within its run. On a "
+             "shared machine the runs of every mode fall into a fast group and a slow one, "
+             "before `main()` as much as after it, so a median can land in either: the fastest "
+             "runs, the least disturbed, are given beside the medians.",
+             WINDOWS_END]
+    return "\n".join(lines) + "\n"
 
 
 if __name__ == "__main__":
     if sys.argv[1] == "startup":
         run_startup(sys.argv[2], int(sys.argv[3]))
+    elif sys.argv[1] == "startup-wine":
+        run_startup_wine(sys.argv[2], sys.argv[3], int(sys.argv[4]))
+    elif sys.argv[1] == "windows-report":
+        windows_report(sys.argv[2], sys.argv[3])
     else:
-        report(sys.argv[2])
+        report(sys.argv[2], sys.argv[3])

@@ -1,33 +1,32 @@
 // Start-up probe. "product" starts the application as main() does; "baseline" shows a bare
 // frameless 936 x 760 QDialog; "fair" the same dialog holding what any window with this
-// look pays for: one QLabel with Chinese text in 微软雅黑 and one QLabel with a pixmap from
-// images/. "fair-network" and "fair-styles" add one candidate cost each to "fair": a
-// QNetworkAccessManager, and the product's global and window style sheets. At the first
-// paint of the window it prints the wall-clock time in nanoseconds, the peak RSS in KiB and,
-// for the product, the bytes of its decoded images, then exits. The driver
-// (scripts/bench.sh) takes the start time from its side of the fork, the same for all.
+// look pays for (see StartupDialog). "fair-network" and "fair-styles" add one candidate cost
+// each to "fair": a QNetworkAccessManager, and the product's global and window style sheets.
+// At the first paint of the window it prints the wall-clock time in nanoseconds, the peak
+// memory in KiB, for the product the bytes of its decoded images, and when main() was
+// entered, QApplication made and the window made (for the product also when the global
+// style sheet was loaded and the page made); then it exits. The driver
+// (scripts/bench_report.py) takes the start time from its side of the fork, the same for
+// all. "clock" answers each line on its standard input with the wall-clock time, so that the
+// driver can check that its clock and the probe's agree (under Wine: the Windows clock
+// against the host's) within one round trip.
 
+#include "FirstPaintReporter.h"
 #include "LogMessageHandler.h"
+#include "ProbeClock.h"
 #include "Startup.h"
+#include "StartupDialog.h"
 #include "StyleSheetLoader.h"
 #include "VersionIni.h"
 #include "mainpage.h"
 
 #include <QApplication>
-#include <QDialog>
 #include <QDir>
 #include <QImage>
-#include <QLabel>
 #include <QNetworkAccessManager>
-#include <QPixmap>
 #include <QSettings>
-#include <QTimer>
-
-#include <sys/resource.h>
-#include <time.h>
 
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 namespace
@@ -42,65 +41,41 @@ qint64 decodedImageBytes()
     }
     return bytes;
 }
-
-// Reports at the first paint of the watched window, once.
-class FirstPaintReporter : public QObject
-{
-public:
-    FirstPaintReporter(QWidget *watched, bool product) : watched(watched), product(product) {}
-
-protected:
-    bool eventFilter(QObject *object, QEvent *event) override
-    {
-        if (object == watched && event->type() == QEvent::Paint && !reported) {
-            reported = true;
-            timespec now;
-            clock_gettime(CLOCK_REALTIME, &now);
-            rusage usage;
-            getrusage(RUSAGE_SELF, &usage);
-            std::printf("first_paint_ns=%lld peak_rss_kib=%ld image_bytes=%lld\n",
-                        qint64(now.tv_sec) * 1000000000 + now.tv_nsec, usage.ru_maxrss,
-                        product ? decodedImageBytes() : 0);
-            std::fflush(stdout);
-            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-        }
-        return false;
-    }
-
-private:
-    QWidget *watched;
-    bool product;
-    bool reported = false;
-};
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    const bool product = argc > 1 && std::strcmp(argv[1], "product") == 0;
+    const qint64 entered = ProbeClock::wallClockNs();
+    const QString mode = QString::fromLatin1(argc > 1 ? argv[1] : "baseline");
+    if (mode == QLatin1String("clock")) {
+        char line[64];
+        while (std::fgets(line, sizeof line, stdin)) {
+            std::printf("now_ns=%lld\n", ProbeClock::wallClockNs());
+            std::fflush(stdout);
+        }
+        return 0;
+    }
     QApplication app(argc, argv);
+    const qint64 appMade = ProbeClock::wallClockNs();
     std::unique_ptr<QWidget> window;
-    if (product) {
+    std::unique_ptr<FirstPaintReporter> reporter;
+    if (mode == QLatin1String("product")) {
         QSettings versionIni(VersionIni::path(), QSettings::IniFormat);
         versionIni.setIniCodec("UTF-8");
         if (Startup::isLogRequested(versionIni))
             qInstallMessageHandler(logMessageHandler);
         loadGlobalStyleSheet();
+        const qint64 sheetLoaded = ProbeClock::wallClockNs();
         window.reset(new mainpage);
+        const qint64 pageMade = ProbeClock::wallClockNs();
         Startup::presentMainWindow(window.get());
+        reporter.reset(new FirstPaintReporter(window.get(), decodedImageBytes));
+        reporter->mark("sheet", sheetLoaded);
+        reporter->mark("page", pageMade);
     } else {
-        auto *dialog = new QDialog;
-        dialog->setWindowFlags(Qt::FramelessWindowHint);
-        dialog->setFixedSize(936, 760);
+        auto *dialog = new StartupDialog(
+            mode.startsWith(QLatin1String("fair")) ? StartupDialog::Fair : StartupDialog::Bare);
         window.reset(dialog);
-        const QString mode = QString::fromLatin1(argc > 1 ? argv[1] : "baseline");
-        if (mode.startsWith(QLatin1String("fair"))) {
-            auto *text = new QLabel(QStringLiteral("激活您的电子课本VIP卡"), dialog);
-            text->setStyleSheet(
-                QStringLiteral("font-size:28px;color:#4778C7;font-family:微软雅黑"));
-            auto *picture = new QLabel(dialog);
-            picture->setPixmap(QPixmap(QStringLiteral("images/ebook.png")));
-            picture->move(0, 100);
-        }
         if (mode == QLatin1String("fair-network"))
             new QNetworkAccessManager(dialog);
         if (mode == QLatin1String("fair-styles")) {
@@ -109,9 +84,11 @@ int main(int argc, char *argv[])
                 "border-width:0px;border-style: solid;border-color:#e0e0e0;border-radius:4px;"
                 "background-color:#f7f7f7"));
         }
+        reporter.reset(new FirstPaintReporter(window.get()));
     }
-    FirstPaintReporter reporter(window.get(), product);
-    window->installEventFilter(&reporter);
+    reporter->mark("main", entered);
+    reporter->mark("app", appMade);
+    reporter->mark("window", ProbeClock::wallClockNs());
     window->show();
     return app.exec();
 }

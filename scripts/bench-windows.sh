@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# scripts/bench.sh windows: the start-up benchmark for the shipped 32-bit Windows build. Builds
+# the start-up probes and vipcard.exe with the 32-bit static Qt into build-bench-win32/, times
+# the probe's modes under Wine in one alternating run and writes the Windows section of
+# docs/benchmarks.md, leaving the Linux figures as they are. Needs the 32-bit Qt
+# (scripts/windows.sh build makes it once) and a machine that runs 32-bit code (wine32).
+# The machine should be otherwise idle; the load average goes into the table.
+set -euo pipefail
+LESSA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+source "$LESSA_ROOT/scripts/ensure-deps.sh"
+source "$LESSA_ROOT/scripts/xvfb.sh"
+
+qt=/opt/lessa/qt5-win32-static
+loader=/usr/lib/wine/wine
+wineserver=/usr/lib/wine/wineserver64
+runs=${LESSA_BENCH_WINDOWS_RUNS:-15}
+
+if [[ ! -e $qt/.complete ]]; then
+    echo "error: no 32-bit Qt in $qt: scripts/windows.sh build makes it once" >&2
+    exit 1
+fi
+# shellcheck disable=SC2034 # read by lessa_ensure_deps
+LESSA_PACKAGES=(cmake ninja-build g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine64
+    xvfb xauth x11-utils fonts-wqy-microhei python3)
+lessa_ensure_deps
+if [[ ! -x $loader ]]; then
+    echo "error: no 32-bit Wine loader ($loader): the wine32:i386 package is missing" >&2
+    exit 1
+fi
+
+build="$LESSA_ROOT/build-bench-win32"
+mkdir -p "$build"
+# Two runs would share the prefix, the run folder and the results.
+exec 9>"$build/.bench-windows.lock"
+flock -n 9 || { echo "error: another scripts/bench.sh windows is running" >&2; exit 1; }
+
+cmake -S "$LESSA_ROOT" -B "$build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$LESSA_ROOT/cmake/i686-w64-mingw32.cmake" \
+    -DCMAKE_PREFIX_PATH="$qt" -DCMAKE_BUILD_TYPE=Release -DLESSA_WERROR=ON \
+    -DLESSA_BUILD_BENCHMARKS=ON -DLESSA_BUILD_TESTS=OFF -DLESSA_BUILD_TOOLS=OFF >/dev/null
+cmake --build "$build" --target vipcard bench_startup bench_startup_fair -- -j"$(nproc)"
+
+# The run folder as the product expects it around its working directory: images/ in it,
+# main.qss in ../mainqss/. The programs are the stripped ones whose sizes are reported.
+run="$build/bench-run"
+rm -rf --one-file-system "$run"
+mkdir -p "$run/bin" "$run/mainqss"
+cp -r "$LESSA_ROOT/images" "$run/bin/"
+cp "$LESSA_ROOT/mainqss/main.qss" "$run/mainqss/"
+i686-w64-mingw32-strip -o "$run/vipcard.exe" "$build/vipcard.exe"
+for exe in bench_startup bench_startup_fair; do
+    i686-w64-mingw32-strip -o "$run/bin/$exe.exe" "$build/bench/$exe.exe"
+done
+results="$build/results"
+rm -rf --one-file-system "$results"
+mkdir -p "$results"
+printf '{"compiler": "%s", "qt": "%s", "wine": "%s", "sizes": {%s}}\n' \
+    "$(i686-w64-mingw32-g++ --version | head -1)" "$(cat "$qt/.complete")" \
+    "$("$loader" --version)" \
+    "$(printf '"vipcard.exe": %s, "bench_startup.exe": %s, "bench_startup_fair.exe": %s' \
+        "$(stat -c %s "$run/vipcard.exe")" "$(stat -c %s "$run/bin/bench_startup.exe")" \
+        "$(stat -c %s "$run/bin/bench_startup_fair.exe")")" >"$results/build-windows.json"
+
+export LC_ALL=C.UTF-8 LANG=C.UTF-8
+export WINEPREFIX="$build/wineprefix" WINESERVER="$wineserver" WINEDEBUG=-all
+export WINEDLLOVERRIDES='mscoree,mshtml,winemenubuilder.exe,winedbg.exe='
+lessa_start_xvfb
+trap '"$wineserver" -k 2>/dev/null || true; kill "$LESSA_XVFB_PID" 2>/dev/null || true' EXIT
+# The prefix is made once, with the fonts as every Wine run of the project has them.
+"$LESSA_ROOT/scripts/wine-run.sh" --prepare
+# One wineserver for all runs, started before them, so that no run pays for starting it; a
+# first run of each program starts the session's services and reads the programs into the
+# page cache, before anything is timed.
+"$wineserver" -p
+(cd "$run/bin" && for exe in bench_startup bench_startup_fair; do
+    "$loader" "$exe.exe" fair >/dev/null 2>&1
+done)
+
+echo "== start-up under Wine: $runs runs of each, alternating" \
+    "(load: $(cut -d' ' -f1-3 /proc/loadavg))"
+python3 "$LESSA_ROOT/scripts/bench_report.py" startup-wine "$loader" "$run/bin" "$runs" \
+    >"$results/startup-windows.json"
+python3 "$LESSA_ROOT/scripts/bench_report.py" windows-report "$results" \
+    "$LESSA_ROOT/docs/benchmarks.md"
+echo "Wrote the Windows section of docs/benchmarks.md"
