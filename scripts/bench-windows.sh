@@ -34,11 +34,7 @@ mkdir -p "$build"
 exec 9>"$build/.bench-windows.lock"
 flock -n 9 || { echo "error: another scripts/bench.sh windows is running" >&2; exit 1; }
 
-cmake -S "$LESSA_ROOT" -B "$build" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$LESSA_ROOT/cmake/i686-w64-mingw32.cmake" \
-    -DCMAKE_PREFIX_PATH="$qt" -DCMAKE_BUILD_TYPE=Release -DLESSA_WERROR=ON \
-    -DLESSA_BUILD_BENCHMARKS=ON -DLESSA_BUILD_TESTS=OFF -DLESSA_BUILD_TOOLS=OFF >/dev/null
-cmake --build "$build" --target vipcard bench_startup bench_startup_fair -- -j"$(nproc)"
+lessa_build bench-win32 --target vipcard bench_startup bench_startup_fair
 
 # The run folder as the product expects it around its working directory: images/ in it,
 # main.qss in ../mainqss/. The programs are the stripped ones whose sizes are reported.
