@@ -111,8 +111,10 @@ lessa_win_deb_src() {
         echo
     done | lessa_sudo tee "$list.tmp" >/dev/null || return 1
     if [[ -f /etc/apt/sources.list ]]; then
-        sed -n -E '/^deb (\[[^]]*debian-archive-keyring[^]]*\] |(\[[^]]*\] )?[a-z]+:\/\/[^/ ]*debian\.org[/ ])/s/^deb /deb-src /p' \
-            /etc/apt/sources.list | lessa_sudo tee "$one_line" >/dev/null || return 1
+        # One-line entries: Debian's own hosts, or signed by Debian's archive key.
+        local host='[a-z]+://[^/ ]*debian\.org[/ ]' key='\[[^]]*debian-archive-keyring[^]]*\] '
+        { grep -E "^deb ($key|(\[[^]]*\] )?$host)" /etc/apt/sources.list || true; } |
+            sed 's/^deb /deb-src /' | lessa_sudo tee "$one_line" >/dev/null || return 1
     fi
     lessa_sudo mv "$list.tmp" "$list" || return 1
     if ! lessa_sudo apt-get update -qq; then
@@ -229,7 +231,7 @@ lessa_win_qt_build() {
     lessa_win_qt_current "$arch" && return
     src=$(lessa_win_qt_source) || return 1
     echo "== Building a static Qt for $arch Windows into $prefix:" \
-        "a one-time build of about half an hour"
+        "a one-time build of 20 to 30 minutes on two cores"
     local started=$SECONDS
     local build="$LESSA_WIN_SRC/build-$arch"
     if [[ -f $prefix/.complete ]]; then
@@ -333,7 +335,7 @@ lessa_win_test() {
         win32=1
         lessa_win_build
     else
-        # Each Qt takes some half an hour of two cores to build: the 32-bit one, which only the
+        # Each Qt takes 20 to 30 minutes of two cores to build: the 32-bit one, which only the
         # compile-and-link check needs here, is built only on request, and used when it exists.
         if [[ ${LESSA_WIN32:-0} == 1 || -e $(lessa_win_qt_prefix i686)/.complete ]]; then
             win32=1
@@ -372,6 +374,11 @@ lessa_win_test() {
         "$LESSA_ROOT/build/tests/e2e/TestEndToEnd" || failed=1
     lessa_win_e2e_desktop "$build_dir" "$LESSA_ROOT/scripts/wine-run.sh" || failed=1
 
+    echo "== The script checks that need MinGW-w64, wixl and osslsigncode (signing, PE images)"
+    # ./test's first stage runs before this stage installs them, and skips these there.
+    (cd "$LESSA_ROOT" &&
+        ctest --preset default --output-on-failure -R 'TestScript-(signing|pe-image)') || failed=1
+
     echo "== The installer under Wine: silent install, upgrade, shortcut, start, uninstall"
     # The shipped MSI holds the 32-bit program; where only the 64-bit build runs, the package
     # tested holds that build instead.
@@ -394,8 +401,9 @@ lessa_win_test() {
 # lessa_win_e2e_desktop BUILD_DIR RUNNER [TEST ARGS...]: the end-to-end test of
 # BUILD_DIR/vipcard.exe, run by RUNNER (the Wine runner), in a Wine virtual desktop: no X window
 # manager takes part, Wine stacks and draws the windows by Win32's rules in one X window, and
-# the test gives pointer input and takes screenshots there. Its own X server, and its own prefix (which alone holds the
-# desktop setting, and whose Wine server starts on that X server), keep it apart from the runs
+# the test gives pointer input and takes screenshots there. Its own X server, and its own
+# prefix (which alone holds the desktop setting, and whose Wine server starts on that X
+# server), keep it apart from the runs
 # with fluxbox.
 lessa_win_e2e_desktop() {
     local build_dir=$1 runner=$2
@@ -498,7 +506,8 @@ installer)
     lessa_win_build
     lessa_win_installer win32 "$LESSA_ROOT/build-win32/vipcard.msi"
     lessa_win_sign "$LESSA_ROOT/build-win32/vipcard.msi"
-    echo "$LESSA_ROOT/build-win32/vipcard.msi: $(stat -c %s "$LESSA_ROOT/build-win32/vipcard.msi") bytes"
+    msi="$LESSA_ROOT/build-win32/vipcard.msi"
+    echo "$msi: $(stat -c %s "$msi") bytes"
     ;;
 api-check) lessa_win_api_check ;;
 test) lessa_win_test "$@" ;;
