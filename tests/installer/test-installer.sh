@@ -31,17 +31,7 @@ wine_zh() { env LC_ALL=zh_CN.UTF-8 LANG=zh_CN.UTF-8 "$LESSA_ROOT/scripts/wine-ru
 # carry it.
 name=$(sed -n '/name="windowTitle"/{n;s/.*<string>\(.*\)<\/string>.*/\1/p}' \
     "$LESSA_ROOT/ui/mainpage.ui")
-failures=0
-check() {
-    local what=$1
-    shift
-    if "$@"; then
-        echo "PASS   : $what"
-    else
-        echo "FAIL!  : $what"
-        failures=$((failures + 1))
-    fi
-}
+source "$LESSA_ROOT/tests/support/check.sh"
 
 rm -rf --one-file-system "$WINEPREFIX"
 "$LESSA_ROOT/scripts/wine-run.sh" --prepare

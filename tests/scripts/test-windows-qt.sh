@@ -8,17 +8,7 @@ LESSA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd -P)
 # The functions only; nothing here fetches or builds a Qt.
 source "$LESSA_ROOT/scripts/windows.sh"
 set +e
-failures=0
-check() {
-    local what=$1
-    shift
-    if "$@"; then
-        echo "PASS   : $what"
-    else
-        echo "FAIL!  : $what"
-        failures=$((failures + 1))
-    fi
-}
+source "$LESSA_ROOT/tests/support/check.sh"
 not() { ! "$@"; }
 
 scratch=$(mktemp -d)

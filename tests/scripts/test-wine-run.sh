@@ -6,17 +6,7 @@
 set -uo pipefail
 LESSA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd -P)
 wine_run="$LESSA_ROOT/scripts/wine-run.sh"
-failures=0
-check() {
-    local what=$1
-    shift
-    if "$@"; then
-        echo "PASS   : $what"
-    else
-        echo "FAIL!  : $what"
-        failures=$((failures + 1))
-    fi
-}
+source "$LESSA_ROOT/tests/support/check.sh"
 
 outside=$(mktemp -d)
 inside=$(mktemp -d "$LESSA_ROOT/build-wine-run-test.XXXXXX")
