@@ -41,7 +41,7 @@ set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/vipcard.rc PROPERTIES
 # Reads the three resources back from the built executable.
 if(LESSA_BUILD_TESTS)
     add_test(NAME WindowsResources
-        COMMAND python3 ${CMAKE_SOURCE_DIR}/scripts/pe-resources.py check $<TARGET_FILE:vipcard>
+        COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/support/pe-resources.py check $<TARGET_FILE:vipcard>
             ${PROJECT_VERSION})
     set_tests_properties(WindowsResources PROPERTIES LABELS windows)
 endif()

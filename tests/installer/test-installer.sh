@@ -97,7 +97,7 @@ unix_path() {
 }
 # icon_sizes FILE: the image sizes of an .ico, on one line.
 icon_sizes() {
-    python3 "$LESSA_ROOT/scripts/pe-resources.py" ico "$1" 2>/dev/null | tr '\n' ' '
+    python3 "$LESSA_ROOT/tests/support/pe-resources.py" ico "$1" 2>/dev/null | tr '\n' ' '
 }
 
 wine msiexec /i "Z:${older//\//\\}" /qn

@@ -29,7 +29,7 @@ check() {
     fi
 }
 fails() { ! "$@"; }
-image() { python3 "$root/scripts/pe-resources.py" image "$@"; }
+image() { python3 "$root/tests/support/pe-resources.py" image "$@"; }
 
 printf 'int main(void) { return 0; }\n' >main.c
 printf '#include <iostream>\nint main() { std::cout << 1; }\n' >main.cpp

@@ -256,7 +256,7 @@ def ico_sizes(path):
 
 
 def window_title():
-    ui = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'ui', 'mainpage.ui')
+    ui = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'ui', 'mainpage.ui')
     match = re.search(r'<property name="windowTitle">\s*<string>([^<]+)</string>',
                       open(ui, encoding='utf-8').read())
     return match.group(1)
