@@ -309,7 +309,14 @@ lessa_win_wine32() {
 # build-win32/) wherever this machine runs 32-bit code, else the 64-bit one (x86_64,
 # build-win64/). The two share every step but the build folder, the Qt and Wine's loader.
 lessa_win_choose_arch() {
-    if lessa_win_runs_i386; then
+    # LESSA_WIN_ARCH=x86_64 tests the 64-bit build even where 32-bit code runs (the path that
+    # machines without 32-bit support take).
+    if [[ ${LESSA_WIN_ARCH:-} == x86_64 ]]; then
+        echo "== LESSA_WIN_ARCH=x86_64: Wine runs the 64-bit build of the same sources"
+    elif [[ -n ${LESSA_WIN_ARCH:-} && $LESSA_WIN_ARCH != i686 ]]; then
+        echo "error: LESSA_WIN_ARCH must be i686 or x86_64, not $LESSA_WIN_ARCH" >&2
+        return 2
+    elif lessa_win_runs_i386; then
         LESSA_WIN_ARCH=i686
         lessa_win_wine32
     else
