@@ -9,7 +9,7 @@
 #
 # The bare roots are cached in /var/cache/lessa/fresh, so a second run skips debootstrap; the
 # fresh copies live in /var/cache/lessa/fresh-work. ./test's Windows stage (a static Qt built
-# once, 20 to 30 minutes on two cores) is left out unless --windows is given. Needs root.
+# once, 13 to 30 minutes on two cores) is left out unless --windows is given. Needs root.
 #
 # Only the known releases are accepted (exit 2 otherwise, before anything is touched). Each
 # release is locked (flock on /var/cache/lessa/fresh/RELEASE.lock): a second run of a release
