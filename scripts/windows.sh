@@ -231,7 +231,7 @@ lessa_win_qt_build() {
     lessa_win_qt_current "$arch" && return
     src=$(lessa_win_qt_source) || return 1
     echo "== Building a static Qt for $arch Windows into $prefix:" \
-        "a one-time build of 20 to 30 minutes on two cores"
+        "a one-time build of 13 to 30 minutes on two cores"
     local started=$SECONDS
     local build="$LESSA_WIN_SRC/build-$arch"
     if [[ -f $prefix/.complete ]]; then
@@ -342,7 +342,7 @@ lessa_win_test() {
         win32=1
         lessa_win_build
     else
-        # Each Qt takes 20 to 30 minutes of two cores to build: the 32-bit one, which only the
+        # Each Qt takes 13 to 30 minutes of two cores to build: the 32-bit one, which only the
         # compile-and-link check needs here, is built only on request, and used when it exists.
         if [[ ${LESSA_WIN32:-0} == 1 || -e $(lessa_win_qt_prefix i686)/.complete ]]; then
             win32=1
