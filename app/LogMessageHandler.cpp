@@ -166,7 +166,7 @@ QString fileNameFor(const LocalTime &time)
 }
 
 // The common case costs one open; a missing directory is made again, and a place where
-// none can be made falls back to the withoutApplication name in the working directory.
+// none can be made falls back to the bare name in the working directory.
 // An unwritable place loses the line and nothing else: nothing here reports failure.
 void writeLine(const QString &directory, const QString &fileName, const QByteArray &bytes)
 {

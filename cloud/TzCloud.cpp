@@ -21,9 +21,7 @@ namespace
 {
 const char *const sharedSecret = "9e07b1c4d36f";
 const char *const clientSessionKey = "deskagent";
-// The reply's own time-out timer, and the mark it leaves on a reply it aborted (which Qt
-// reports as cancelled).
-const char *const timeoutTimerName = "tzCloudTimeout";
+// The mark the time-out leaves on a reply it aborted (which Qt reports as cancelled).
 const char *const timedOutProperty = "tzCloudTimedOut";
 
 // The path follows the base directly, as the service's callers expect of a base ending in "/";
@@ -85,9 +83,9 @@ QString TzCloud::postRequest(QMap<QString, QString> params, QString apiPath)
     QNetworkReply *reply = networkManager()->post(request, buildPostData(params));
     if (m_requestTimeoutMs > 0) {
         // Qt 5.9 has no transfer time-out of its own. The timer is the reply's child, so it
-        // goes with the reply; aborting emits finished(), which sltFinish reports.
+        // goes with the reply; aborting emits finished(), which sltFinish reports. A reply that
+        // finished first is left alone.
         auto *timer = new QTimer(reply);
-        timer->setObjectName(QLatin1String(timeoutTimerName));
         timer->setSingleShot(true);
         connect(timer, &QTimer::timeout, reply, [reply] {
             if (reply->isFinished())
@@ -158,10 +156,6 @@ void TzCloud::sltFinish(QNetworkReply *reply)
         // One reply at a time; the signals go out after unlocking, so a receiver that spins
         // a nested event loop can let another reply finish here without deadlocking.
         QMutexLocker locker(&m_mutex);
-        // A reply handled here is done with: its time-out must not fire later.
-        if (auto *timer = reply->findChild<QTimer *>(QLatin1String(timeoutTimerName),
-                                                     Qt::FindDirectChildrenOnly))
-            timer->stop();
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         path = reply->url().path(QUrl::FullyDecoded).mid(1);
         errorCode = reply->property(timedOutProperty).toBool() ? RequestTimedOut : reply->error();

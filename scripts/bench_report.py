@@ -133,6 +133,18 @@ def spread(values):
     return f"{number(min(values))}–{number(max(values))}"
 
 
+def startup_row(title, ms, mib, mode):
+    """A start-up table row: time and peak memory of one mode, median (spread)."""
+    return (f"| {title} | {med(ms[mode]):.1f} ({spread(ms[mode])}) | "
+            f"{med(mib[mode]):.1f} ({spread(mib[mode])}) |")
+
+
+def startup_cost(title, ms, mib, mode):
+    """What one diagnostic mode adds to the fair baseline, in time and memory."""
+    return (f"| {title} | {med(ms[mode]) - med(ms['fair']):+.1f} | "
+            f"{med(mib[mode]) - med(mib['fair']):+.1f} |")
+
+
 def per_item_us(runs):
     return [1e6 / r["items_per_second"] for r in runs]
 
@@ -201,12 +213,10 @@ def linux_report(results):
     rss_ok = med(mib["product"]) <= rss_limit
 
     def row(title, mode):
-        return (f"| {title} | {med(ms[mode]):.1f} ({spread(ms[mode])}) | "
-                f"{med(mib[mode]):.1f} ({spread(mib[mode])}) |")
+        return startup_row(title, ms, mib, mode)
 
     def cost(title, mode):
-        return (f"| {title} | {med(ms[mode]) - med(ms['fair']):+.1f} | "
-                f"{med(mib[mode]) - med(mib['fair']):+.1f} |")
+        return startup_cost(title, ms, mib, mode)
 
     lines += ["## 1. Start-up (process start to first paint of the window, under Xvfb)", "",
               "| | time to first paint, ms | peak RSS, MiB |",
@@ -320,12 +330,10 @@ def windows_startup(results):
         return " / ".join(f"{v:.2f}" for v in values)
 
     def row(title, mode):
-        return (f"| {title} | {med(ms[mode]):.1f} ({spread(ms[mode])}) | "
-                f"{med(mib[mode]):.1f} ({spread(mib[mode])}) |")
+        return startup_row(title, ms, mib, mode)
 
     def cost(title, mode):
-        return (f"| {title} | {med(ms[mode]) - med(ms['fair']):+.1f} | "
-                f"{med(mib[mode]) - med(mib['fair']):+.1f} |")
+        return startup_cost(title, ms, mib, mode)
 
     def in_main(mode):
         return med([t - m for t, m in zip(ms[mode], start[mode]["steps_ms"]["main"])])
