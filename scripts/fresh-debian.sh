@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Proves the two commands on truly fresh machines: for each release named (bookworm, trixie)
-# it makes a minimal Debian root with debootstrap from the registry this machine uses, adds
+# it makes a minimal Debian root with debootstrap from the Debian archive this machine uses, adds
 # only git and ca-certificates, clones the committed main into it and runs ./run and then
 # ./test inside it with a clean environment (no LANG, no DISPLAY). Screenshots and logs land in
 # build-fresh/RELEASE/; one line per release and command gives the exit code and the time.
@@ -23,8 +23,7 @@
 # release stops after the fresh copy of its root (no clone, mounts or chroot).
 set -euo pipefail
 LESSA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-source "$LESSA_ROOT/scripts/ensure-deps.sh"
-source "$LESSA_ROOT/scripts/safe-removal.sh"
+remove_tree="$LESSA_ROOT/scripts/remove-tree.sh"
 
 # The releases the two commands are proven on. A name is also a path component below the
 # cache and work folders, so nothing else is ever accepted.
@@ -91,12 +90,22 @@ close_locks() {
     done
 }
 
-# The first Debian registry this machine's apt uses.
-mirror=$(sed -n 's/^URIs:\s*\(\S*debian\)\/\?$/\1/p' /etc/apt/sources.list.d/*.sources 2>/dev/null |
-    grep -v security | head -1)
-[[ -n $mirror ]] || mirror=$(sed -n 's/^deb \(\S*debian\)\/\? .*/\1/p' /etc/apt/sources.list \
-    2>/dev/null | grep -v security | head -1)
-mirror=${mirror:-http://deb.debian.org/debian}
+# The first archive this machine's apt uses whose Release file is Debian's own (Origin and
+# Label "Debian"): a third-party repository whose address merely ends in /debian is not one.
+debian_archive() {
+    local uri lists=/var/lib/apt/lists release
+    for uri in $( (sed -n 's/^URIs:\s*//p' /etc/apt/sources.list.d/*.sources
+        sed -n 's/^deb\s\+\(\[[^]]*\]\s\+\)\?\(\S\+\).*/\2/p' /etc/apt/sources.list \
+            /etc/apt/sources.list.d/*.list) 2>/dev/null); do
+        uri=${uri%/}
+        for release in "$lists/$(sed 's|^[a-z+]*://||; s|/|_|g' <<<"$uri")"_dists_*Release; do
+            [[ -f $release ]] && grep -qx 'Origin: Debian' "$release" &&
+                grep -qx 'Label: Debian' "$release" && { echo "$uri"; return; }
+        done
+    done
+    echo http://deb.debian.org/debian
+}
+mirror=$(debian_archive)
 
 # Everything mounted below the roots this run mounted into (never another run's), deepest
 # first, also what a test left behind; a busy mount is detached.
@@ -104,8 +113,7 @@ roots=()
 unmount_all() {
     local root
     for root in "${roots[@]}"; do
-        lessa_unmount_below "$root" lazy ||
-            { echo "warning: still mounted below $root:" >&2; lessa_mounts_below "$root" >&2; }
+        "$remove_tree" --unmount-only --lazy "$root" || echo "warning: still mounted below $root" >&2
     done
 }
 trap unmount_all EXIT
@@ -129,9 +137,9 @@ base_root() {
             [[ $(command -v debootstrap) == "$scratch"/* ]] ||
                 { echo "error: a test's run only uses a debootstrap from $scratch" >&2; return 1; }
         elif ! command -v debootstrap >/dev/null; then
-            apt-get update -qq && lessa_apt_install debootstrap || return 1
+            apt-get update -qq && apt-get install -y -qq debootstrap >/dev/null || return 1
         fi
-        lessa_remove_tree "$base" "$cache" || return 1
+        "$remove_tree" --unmount "$base" "$cache" || return 1
         debootstrap --variant=minbase --include=git,ca-certificates "$release" "$base" \
             "$mirror" >"$cache/$release-debootstrap.log" 2>&1 ||
             { tail -20 "$cache/$release-debootstrap.log" >&2; return 1; }
@@ -161,8 +169,8 @@ for release in "${releases[@]}"; do
     root="$work/$release"
     echo "== $release: fresh copy of the bare root in $root"
     base=$(realpath -e -- "$base")
-    lessa_unmount_below "$base" || { echo "error: still mounted below $base" >&2; exit 1; }
-    lessa_remove_tree "$root" "$work"
+    "$remove_tree" --unmount-only "$base" || { echo "error: still mounted below $base" >&2; exit 1; }
+    "$remove_tree" --unmount "$root" "$work"
     mkdir -p "$root" "$artifacts/$release"
     cp -a "$base/." "$root/"
     if [[ -n $scratch ]]; then
@@ -176,7 +184,10 @@ for release in "${releases[@]}"; do
     run_in "$root" "$release" ./run
     cp "$root/work/lessa/build/screenshot.png" "$artifacts/$release/" 2>/dev/null || true
     run_in "$root" "$release" ./test
-    cp -r "$root/work/lessa/build/artifacts/e2e" "$artifacts/$release/" 2>/dev/null || true
+    for build in build build-win32 build-win64; do
+        [[ ! -d $root/work/lessa/$build/artifacts ]] ||
+            cp -r "$root/work/lessa/$build/artifacts" "$artifacts/$release/$build" 2>/dev/null
+    done
     unmount_all
     echo "   logs and screenshot in $artifacts/$release/"
 done

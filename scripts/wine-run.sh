@@ -47,16 +47,6 @@ pe_machine() {
     od -An -tx2 -j$((offset + 4)) -N2 "$1" | tr -d ' '
 }
 
-# Whether anything is mounted on or below the prefix: rm must never reach through a mount.
-mounted_below() {
-    local target
-    while read -r target; do
-        target=$(printf '%b' "$target")
-        [[ $target == "$WINEPREFIX" || $target == "$WINEPREFIX"/* ]] && return 0
-    done < <(findmnt -rn -o TARGET)
-    return 1
-}
-
 fail() {
     echo "wine-run.sh --prepare: $1" >&2
     [[ -n ${2:-} && -s $2 ]] && tail -20 "$2" >&2
@@ -73,9 +63,9 @@ prepare() {
         return 0
     fi
     if [[ -f $WINEPREFIX/.lessa-prefix ]]; then
-        mounted_below && fail "something is mounted below $WINEPREFIX: not removing it"
         "$WINESERVER" -k 2>/dev/null
-        rm -rf --one-file-system "$WINEPREFIX" || fail "cannot remove $WINEPREFIX"
+        "$LESSA_ROOT/scripts/remove-tree.sh" "$WINEPREFIX" "$LESSA_ROOT" ||
+            fail "cannot remove $WINEPREFIX"
     elif [[ -e $WINEPREFIX ]]; then
         rmdir "$WINEPREFIX" 2>/dev/null ||
             fail "$WINEPREFIX exists and was not made by wine-run.sh: not replacing it"

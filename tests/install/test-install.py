@@ -12,7 +12,6 @@ import ctypes.util
 import filecmp
 import os
 import select
-import shutil
 import struct
 import subprocess
 import sys
@@ -42,15 +41,13 @@ def check(what, ok, detail=''):
     return ok
 
 
-def fresh_folder(path):
+def fresh_folder(path, build_dir):
     if os.path.lexists(path):
         if not os.path.isfile(os.path.join(path, MARKER)):
             sys.exit(f'error: {path} exists and was not made by this test; not removing it')
-        for root, dirs, _ in os.walk(path):
-            for name in dirs:
-                if os.path.ismount(os.path.join(root, name)):
-                    sys.exit(f'error: {os.path.join(root, name)} is a mount point; not removing')
-        shutil.rmtree(path)
+        remover = os.path.join(os.path.dirname(__file__), '..', '..', 'scripts', 'remove-tree.sh')
+        if subprocess.run([remover, path, build_dir]).returncode != 0:
+            sys.exit(f'error: could not remove {path}')
     os.makedirs(path)
     with open(os.path.join(path, MARKER), 'w') as marker:
         marker.write(path + '\n')
@@ -97,7 +94,7 @@ def opened_files(fd, watches, timeout):
 
 def main(cmake, source_dir, build_dir, prefix):
     work = os.path.dirname(prefix)
-    fresh_folder(prefix)
+    fresh_folder(prefix, build_dir)
     install = subprocess.run([cmake, '--install', build_dir, '--prefix', prefix],
                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                              universal_newlines=True)

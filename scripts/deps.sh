@@ -1,0 +1,272 @@
+#!/usr/bin/env bash
+# Installs what a stage needs and a fresh Debian 12 or 13 machine lacks, once.
+#   scripts/deps.sh linux     the Linux build and its tests (./run, ./test)
+#   scripts/deps.sh api       the Qt 5.9 API-level check: libclang and Qt's source
+#   scripts/deps.sh windows   MinGW-w64, Wine, msitools, osslsigncode and the static Qt for
+#                             Windows (built once); prints the preset that runs under Wine here:
+#                             win32 where this machine runs 32-bit code, else win64
+#   scripts/deps.sh qt ARCH   only the static Qt for i686 or x86_64
+# Sourced (by the scripts' checks), it defines the functions only.
+set -euo pipefail
+shopt -s inherit_errexit
+LESSA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+LESSA_PACKAGES=(cmake ninja-build g++ qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
+    fonts-wqy-microhei fontconfig xvfb xauth x11-utils xdotool xcompmgr fluxbox wmctrl imagemagick
+    clang libclang-rt-dev python3 dpkg-dev)
+LESSA_API_PACKAGES=(python3-clang libclang-dev)
+LESSA_WIN_PACKAGES=(g++-mingw-w64-i686-posix mingw-w64-i686-dev g++-mingw-w64-x86-64-posix
+    mingw-w64-x86-64-dev binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine64 make perl
+    wixl msitools osslsigncode openssl python3-pefile)
+# Fixed paths: Qt's .prl files and CMake packages name absolute paths.
+LESSA_WIN_CACHE=/opt/lessa
+LESSA_WIN_SRC=/var/cache/lessa/qtbase-src
+LESSA_WIN_LOCKS=/run/lock
+[[ -d $LESSA_WIN_LOCKS ]] || LESSA_WIN_LOCKS=/tmp
+
+lessa_sudo() {
+    if [[ $(id -u) -ne 0 ]]; then sudo "$@"; else "$@"; fi
+}
+
+# lessa_install PACKAGE...: those not installed yet; a package this release's registry lacks is
+# named in one line instead of apt's page of output.
+lessa_install() {
+    local package missing=() unknown=()
+    for package in "$@"; do
+        dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+    done
+    ((${#missing[@]})) || return 0
+    echo "Installing: ${missing[*]}" >&2
+    lessa_sudo apt-get update -qq
+    for package in "${missing[@]}"; do
+        apt-cache show "$package" >/dev/null 2>&1 || unknown+=("$package")
+    done
+    if ((${#unknown[@]})); then
+        echo "error: not in this release's package registry: ${unknown[*]}" >&2
+        return 1
+    fi
+    DEBIAN_FRONTEND=noninteractive lessa_sudo apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" >/dev/null || { echo "error: apt-get could not install: ${missing[*]}" >&2; return 1; }
+}
+
+lessa_deps_linux() {
+    lessa_install "${LESSA_PACKAGES[@]}"
+    # The style sheets name 微软雅黑; make it resolve to the CJK font installed above.
+    local alias_conf=/etc/fonts/conf.d/65-lessa-msyh.conf
+    if ! cmp -s "$LESSA_ROOT/fonts/65-lessa-msyh.conf" "$alias_conf"; then
+        lessa_sudo cp "$LESSA_ROOT/fonts/65-lessa-msyh.conf" "$alias_conf"
+        lessa_sudo fc-cache -f >/dev/null 2>&1 || true
+    fi
+}
+
+# lessa_lock NAME COMMAND...: COMMAND under a lock that every run on this machine shares, so
+# that two runs never fetch or build Qt into the same folders.
+lessa_lock() {
+    local lock=$LESSA_WIN_LOCKS/lessa-$1.lock
+    shift
+    (
+        flock -n 9 || { echo "== Waiting for another run to release $lock" >&2; flock 9; }
+        "$@"
+    ) 9>>"$lock"
+}
+
+# Adds deb-src entries for the Debian archive this machine already uses, so that apt-get source
+# finds qtbase: only Debian's own archive (a host below debian.org, or signed by Debian's archive
+# key; a mirror of any name is), never another vendor's repository; the entries go again when
+# the update fails, so that they cannot break apt for the machine.
+lessa_deb_src() {
+    [[ $(apt-cache showsrc qtbase-opensource-src 2>/dev/null) == *'Package: qtbase'* ]] && return
+    local list=/etc/apt/sources.list.d/lessa-deb-src.sources
+    local one_line=/etc/apt/sources.list.d/lessa-deb-src.list source_file
+    for source_file in /etc/apt/sources.list.d/*.sources; do
+        [[ -f $source_file && $source_file != "$list" ]] || continue
+        grep -qE '^URIs:.*://[^/ ]*debian\.org(/| |$)|^Signed-By:.*debian-archive-keyring' \
+            "$source_file" || continue
+        sed -e 's/^Types:.*/Types: deb-src/' "$source_file"
+        echo
+    done | lessa_sudo tee "$list.tmp" >/dev/null
+    if [[ -f /etc/apt/sources.list ]]; then
+        local host='[a-z]+://[^/ ]*debian\.org[/ ]' key='\[[^]]*debian-archive-keyring[^]]*\] '
+        { grep -E "^deb ($key|(\[[^]]*\] )?$host)" /etc/apt/sources.list || true; } |
+            sed 's/^deb /deb-src /' | lessa_sudo tee "$one_line" >/dev/null
+    fi
+    lessa_sudo mv "$list.tmp" "$list"
+    if ! lessa_sudo apt-get update -qq; then
+        lessa_sudo rm -f "$list" "$one_line"
+        lessa_sudo apt-get update -qq || true
+        echo "error: apt-get update failed with deb-src entries for Debian's archive; they are" \
+            "removed again" >&2
+        return 1
+    fi
+}
+
+# The folder of Qt's patched source; fails when there is none.
+lessa_qt_source_dir() {
+    local src
+    src=$(find "$LESSA_WIN_SRC" -mindepth 1 -maxdepth 1 -type d -name 'qtbase-*' 2>/dev/null |
+        head -1) || true
+    [[ -n $src && -e $src/.lessa-patched ]] && echo "$src"
+}
+
+# Prints the folder of Qt's patched source, fetching it first when there is none.
+lessa_qt_source() {
+    lessa_qt_source_dir && return
+    lessa_lock qt-source lessa_qt_fetch >&2
+    lessa_qt_source_dir
+}
+
+lessa_qt_fetch() {
+    lessa_qt_source_dir >/dev/null && return
+    lessa_install dpkg-dev
+    lessa_deb_src
+    [[ ! -e $LESSA_WIN_SRC ]] ||
+        "$LESSA_ROOT/scripts/remove-tree.sh" "$LESSA_WIN_SRC" "$(dirname "$LESSA_WIN_SRC")"
+    lessa_sudo mkdir -p "$LESSA_WIN_SRC"
+    lessa_sudo chown "$(id -u):$(id -g)" "$LESSA_WIN_SRC"
+    (cd "$LESSA_WIN_SRC" && apt-get source -qq qtbase-opensource-src >apt-source.log 2>&1) || {
+        tail -20 "$LESSA_WIN_SRC/apt-source.log"
+        echo "error: apt-get source qtbase-opensource-src failed" >&2
+        return 1
+    }
+    local src
+    src=$(find "$LESSA_WIN_SRC" -mindepth 1 -maxdepth 1 -type d -name 'qtbase-*' | head -1)
+    [[ -n $src ]] || { echo "error: apt-get source left no qtbase-* folder" >&2; return 1; }
+    lessa_qt_patch "$src"
+}
+
+# lessa_qt_patch SRC: marks SRC patched only when the patch took.
+lessa_qt_patch() {
+    local pri=$1/src/network/ssl/ssl.pri
+    # MinGW's import libraries are lower case; Qt's Schannel link line is not.
+    sed -i -e 's/-lSecur32/-lsecur32/g; s/-lCrypt32/-lcrypt32/g; s/-lNcrypt/-lncrypt/g' "$pri" &&
+        grep -q -e '-lsecur32' "$pri" && ! grep -q -e '-lSecur32\|-lCrypt32\|-lNcrypt' "$pri" ||
+        { echo "error: patching $pri failed" >&2; return 1; }
+    touch "$1/.lessa-patched"
+}
+
+# lessa_qt_prefix ARCH: where the static Qt for i686 or x86_64 lives (the presets name it).
+lessa_qt_prefix() {
+    case $1 in
+    i686) echo "$LESSA_WIN_CACHE/qt5-win32-static" ;;
+    x86_64) echo "$LESSA_WIN_CACHE/qt5-win64-static" ;;
+    *) echo "error: no Qt for architecture '$1' (i686 or x86_64)" >&2; return 2 ;;
+    esac
+}
+
+# lessa_qt_configure_args ARCH PREFIX: Qt's configure line, one argument a line.
+lessa_qt_configure_args() {
+    printf '%s\n' -prefix "$2" -xplatform win32-g++ \
+        -device-option CROSS_COMPILE="$1-w64-mingw32-" -platform linux-g++ \
+        -release -opensource -confirm-license -nomake examples -nomake tests \
+        -static -static-runtime -no-opengl -no-vulkan -no-direct2d -qt-zlib -qt-libpng \
+        -qt-libjpeg -qt-freetype -qt-pcre -qt-harfbuzz -no-dbus -no-icu -no-fontconfig \
+        -schannel -no-openssl -no-feature-tabletevent -no-feature-sql -no-feature-xml \
+        -no-feature-concurrent -no-feature-printer
+}
+
+# lessa_qt_stamp ARCH SRC: what a built Qt's .complete holds: the source folder, its Debian
+# version, and the configure line. A Qt whose stamp differs is built again.
+lessa_qt_stamp() {
+    local version
+    version=$(sed -n '1s/^[^ ]* (\([^)]*\)).*/\1/p' "$2/debian/changelog")
+    echo "$(basename "$2") $version"
+    lessa_qt_configure_args "$1" "$(lessa_qt_prefix "$1")" | tr '\n' ' '
+    echo
+}
+
+lessa_qt_current() {
+    local prefix src
+    prefix=$(lessa_qt_prefix "$1")
+    [[ -x $prefix/bin/qmake && -f $prefix/.complete ]] || return 1
+    src=$(lessa_qt_source) || return 1
+    [[ $(<"$prefix/.complete") == "$(lessa_qt_stamp "$1" "$src")" ]]
+}
+
+lessa_qt() {
+    lessa_qt_current "$1" || lessa_lock "qt-$1" lessa_qt_build "$1"
+}
+
+# Under the qt-ARCH lock; an older Qt in the prefix is replaced.
+lessa_qt_build() {
+    local arch=$1 prefix src started=$SECONDS configure
+    prefix=$(lessa_qt_prefix "$arch")
+    lessa_qt_current "$arch" && return
+    src=$(lessa_qt_source)
+    echo "== Building a static Qt for $arch Windows into $prefix:" \
+        "a one-time build of 13 to 30 minutes on two cores" >&2
+    local build="$LESSA_WIN_SRC/build-$arch"
+    [[ ! -e $prefix ]] || lessa_sudo "$LESSA_ROOT/scripts/remove-tree.sh" "$prefix" "$LESSA_WIN_CACHE"
+    [[ ! -e $build ]] || "$LESSA_ROOT/scripts/remove-tree.sh" "$build" "$LESSA_WIN_SRC"
+    mkdir -p "$build"
+    lessa_sudo mkdir -p "$prefix"
+    lessa_sudo chown "$(id -u):$(id -g)" "$prefix"
+    mapfile -t configure < <(lessa_qt_configure_args "$arch" "$prefix")
+    (
+        cd "$build"
+        "$src/configure" "${configure[@]}" >configure.log 2>&1 || { tail -40 configure.log; exit 1; }
+        make -j"$(nproc)" >make.log 2>&1 || { grep -m20 -B5 "Error\|error:" make.log; exit 1; }
+        make install >install.log 2>&1 || { tail -40 install.log; exit 1; }
+    ) >&2
+    lessa_qt_stamp "$arch" "$src" >"$prefix/.complete"
+    "$LESSA_ROOT/scripts/remove-tree.sh" "$build" "$LESSA_WIN_SRC"
+    echo "Qt for $arch Windows built in $((SECONDS - started)) s" >&2
+}
+
+# Whether this machine executes 32-bit x86 code: a 93-byte i386 Linux program that only exits 0
+# (an ELF header, one program header, xor ebx,ebx; mov eax,1; int 0x80).
+lessa_runs_i386() {
+    local probe status=0
+    mkdir -p "$LESSA_ROOT/build"
+    probe=$(mktemp "$LESSA_ROOT/build/i386-probe.XXXXXX")
+    {
+        printf '\x7fELF\x01\x01\x01\0\0\0\0\0\0\0\0\0\x02\0\x03\0\x01\0\0\0\x54\x80\x04\x08'
+        printf '\x34\0\0\0\0\0\0\0\0\0\0\0\x34\0\x20\0\x01\0\0\0\0\0\0\0\x01\0\0\0\0\0\0\0'
+        printf '\0\x80\x04\x08\0\x80\x04\x08\x5d\0\0\0\x5d\0\0\0\x05\0\0\0\0\x10\0\0'
+        printf '\x31\xdb\xb8\x01\0\0\0\xcd\x80'
+    } >"$probe"
+    chmod +x "$probe"
+    "$probe" 2>/dev/null || status=$?
+    rm -f "$probe"
+    return $status
+}
+
+# The Windows stage's tools and Qt. The product is a 32-bit executable, but Wine runs 32-bit
+# code only where the kernel executes i386 user code: elsewhere (or with LESSA_WIN_ARCH=x86_64)
+# the same sources built for 64-bit Windows run under Wine instead.
+lessa_deps_windows() {
+    lessa_install "${LESSA_WIN_PACKAGES[@]}"
+    # The MinGW compilers default to the win32 thread model, which lacks std::thread.
+    local triplet tool arch=${LESSA_WIN_ARCH:-}
+    for triplet in i686-w64-mingw32 x86_64-w64-mingw32; do
+        for tool in gcc g++; do
+            [[ $(readlink -f "/usr/bin/$triplet-$tool") == *posix ]] ||
+                lessa_sudo update-alternatives --set "$triplet-$tool" \
+                    "/usr/bin/$triplet-$tool-posix" >/dev/null
+        done
+    done
+    if [[ -z $arch ]]; then
+        arch=x86_64
+        lessa_runs_i386 && arch=i686
+    fi
+    if [[ $arch == i686 ]] && ! dpkg -s wine32:i386 >/dev/null 2>&1; then
+        [[ $(dpkg --print-foreign-architectures) == *i386* ]] || lessa_sudo dpkg --add-architecture i386
+        lessa_install wine32:i386
+    fi
+    lessa_qt "$arch"
+    case $arch in i686) echo win32 ;; x86_64) echo win64 ;; *) return 2 ;; esac
+}
+
+[[ ${BASH_SOURCE[0]} == "$0" ]] || return 0
+case ${1:-} in
+linux) lessa_deps_linux ;;
+api)
+    lessa_install "${LESSA_API_PACKAGES[@]}"
+    lessa_qt_source >/dev/null
+    ;;
+windows) lessa_deps_windows ;;
+qt) lessa_install "${LESSA_WIN_PACKAGES[@]}" && lessa_qt "${2:-i686}" ;;
+*)
+    echo "usage: $0 linux|api|windows|qt ARCH" >&2
+    exit 2
+    ;;
+esac
