@@ -54,6 +54,7 @@ struct LogState {
     bool pathConfigured = false;
     QString configuredPath;
     int settingsCopies = 0;
+    QString lastRefused;
 };
 
 LogState &logState()
@@ -165,20 +166,42 @@ QString fileNameFor(const LocalTime &time)
     return name;
 }
 
+// A refused name (a link or no regular file, maybe planted there) is never written through,
+// and its lines are not lost without trace either: they go to standard error, the first one for
+// each such name after a line that says why. Written by the C library: a Qt message would come
+// back into this handler.
+void showRefusedLine(const QString &path, const QByteArray &bytes, QString *lastRefused)
+{
+    if (!lastRefused || *lastRefused != path) {
+        std::fprintf(stderr,
+                     "Log: %s is a symbolic link or not a regular file: not written to, its "
+                     "lines follow here.\n",
+                     LogPlatform::toLocaleEncoding(path).constData());
+        if (lastRefused)
+            *lastRefused = path;
+    }
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+}
+
 // The common case costs one open; a missing directory is made again, and a place where
 // none can be made falls back to the bare name in the working directory.
-// An unwritable place loses the line and nothing else: nothing here reports failure.
-void writeLine(const QString &directory, const QString &fileName, const QByteArray &bytes)
+// An unwritable place loses the line and nothing else: nothing here reports that failure.
+// lastRefused, null without the lock, is the last name refused.
+void writeLine(const QString &directory, const QString &fileName, const QByteArray &bytes,
+               QString *lastRefused)
 {
-    const QString path = directory + QLatin1Char('/') + fileName;
-    if (LogPlatform::appendToFile(path, bytes))
-        return;
-    if (!LogPlatform::isDirectory(directory))
-        LogPlatform::makePath(directory);
-    if (LogPlatform::isDirectory(directory))
-        LogPlatform::appendToFile(path, bytes);
-    else
-        LogPlatform::appendToFile(fileName, bytes);
+    using LogPlatform::AppendResult;
+    QString path = directory + QLatin1Char('/') + fileName;
+    AppendResult result = LogPlatform::appendToFile(path, bytes);
+    if (result == AppendResult::Failed) {
+        if (!LogPlatform::isDirectory(directory))
+            LogPlatform::makePath(directory);
+        if (!LogPlatform::isDirectory(directory))
+            path = fileName;
+        result = LogPlatform::appendToFile(path, bytes);
+    }
+    if (result == AppendResult::Refused)
+        showRefusedLine(path, bytes, lastRefused);
 }
 } // namespace
 
@@ -246,7 +269,7 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
 
     // Still under the lock: lines reach the file in the order of their times, and a fatal
     // message's abort cannot overtake a line that another thread has already stamped.
-    writeLine(directory, fileNameFor(time), line);
+    writeLine(directory, fileNameFor(time), line, mutex ? &logState().lastRefused : nullptr);
     if (mutex)
         mutex->unlock();
     handlerActive = false;

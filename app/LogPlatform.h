@@ -40,9 +40,18 @@ bool isDirectory(const QString &path);
 // Creates the directory and its missing parents; failures show in isDirectory afterwards.
 void makePath(const QString &path);
 
+enum class AppendResult {
+    Written,
+    // Not opened (no such directory, no right to write there): somewhere else may do.
+    Failed,
+    // The name is a symbolic link or no regular file (POSIX only). Whoever may write the
+    // directory could have planted it there: nothing was written, nor created at a link's target.
+    Refused
+};
+
 // Appends the bytes in one open, write and close, every write landing at the end of the file
-// even when other processes append to it at the same time. False when it cannot be opened.
-bool appendToFile(const QString &path, const QByteArray &bytes);
+// even when other processes append to it at the same time.
+AppendResult appendToFile(const QString &path, const QByteArray &bytes);
 
 // The text in the locale's encoding, for when Qt's codecs may already be gone.
 QByteArray toLocaleEncoding(const QString &text);

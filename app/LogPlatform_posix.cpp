@@ -89,13 +89,31 @@ void makePath(const QString &path)
     ::mkdir(nativeName(clean).constData(), 0777);
 }
 
-bool appendToFile(const QString &path, const QByteArray &bytes)
+AppendResult appendToFile(const QString &path, const QByteArray &bytes)
 {
     // O_APPEND: the kernel moves every write to the end, so processes never overwrite lines.
-    const int fd =
-        ::open(nativeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return false;
+    // O_NOFOLLOW: a link planted at the name would have the lines appended to, or a file
+    // created at, any path this process may write. O_NONBLOCK: a FIFO there would block the
+    // open until someone read it.
+    const QByteArray name = nativeName(path);
+    constexpr int flags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW;
+    int fd = ::open(name.constData(), flags | O_NONBLOCK, 0666);
+    // A lease another process holds (Samba, an NFS server) is broken, not waited for, under
+    // O_NONBLOCK: then wait as any writer would.
+    if (fd < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        fd = ::open(name.constData(), flags, 0666);
+    if (fd < 0) {
+        // ELOOP: a link; ENXIO: a FIFO without a reader, or a socket; EISDIR: a directory.
+        return errno == ELOOP || errno == ENXIO || errno == EISDIR ? AppendResult::Refused
+                                                                   : AppendResult::Failed;
+    }
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return AppendResult::Refused;
+    }
+    // A regular file: writes must not give up half-way where a file system honours O_NONBLOCK.
+    ::fcntl(fd, F_SETFL, O_APPEND);
     const char *data = bytes.constData();
     qint64 left = bytes.size();
     while (left > 0) {
@@ -108,7 +126,7 @@ bool appendToFile(const QString &path, const QByteArray &bytes)
         left -= written;
     }
     ::close(fd);
-    return true;
+    return AppendResult::Written;
 }
 
 QByteArray toLocaleEncoding(const QString &text)

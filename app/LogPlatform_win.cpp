@@ -59,7 +59,7 @@ void makePath(const QString &path)
     CreateDirectoryW(nativePath(clean).c_str(), nullptr);
 }
 
-bool appendToFile(const QString &path, const QByteArray &bytes)
+AppendResult appendToFile(const QString &path, const QByteArray &bytes)
 {
     // FILE_APPEND_DATA without FILE_WRITE_DATA is Windows' O_APPEND: every write goes to the
     // end of the file. That is atomic on a local disk but not everywhere (Wine emulates it
@@ -75,7 +75,7 @@ bool appendToFile(const QString &path, const QByteArray &bytes)
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     }
     if (file == INVALID_HANDLE_VALUE)
-        return false;
+        return AppendResult::Failed;
     OVERLAPPED turn = {};
     turn.OffsetHigh = 0x40000000;
     const bool locked = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &turn);
@@ -91,7 +91,7 @@ bool appendToFile(const QString &path, const QByteArray &bytes)
     if (locked)
         UnlockFileEx(file, 0, 1, 0, &turn);
     CloseHandle(file);
-    return true;
+    return AppendResult::Written;
 }
 
 QByteArray toLocaleEncoding(const QString &text)

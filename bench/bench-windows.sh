@@ -1,40 +1,31 @@
 #!/usr/bin/env bash
-# scripts/bench.sh windows: the start-up benchmark for the shipped 32-bit Windows build. Builds
+# bench/bench.sh windows: the start-up benchmark for the shipped 32-bit Windows build. Builds
 # the start-up probes and vipcard.exe with the 32-bit static Qt into build-bench-win32/, times
 # the probe's modes under Wine in one alternating run and writes the Windows section of
-# docs/benchmarks.md, leaving the Linux figures as they are. Needs the 32-bit Qt
-# (scripts/windows.sh build makes it once) and a machine that runs 32-bit code (wine32).
+# docs/benchmarks.md, leaving the Linux figures as they are. Needs a machine that runs 32-bit
+# code (wine32).
 # The machine should be otherwise idle; the load average goes into the table.
 set -euo pipefail
 LESSA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-source "$LESSA_ROOT/scripts/ensure-deps.sh"
-source "$LESSA_ROOT/scripts/xvfb.sh"
+source "$LESSA_ROOT/scripts/deps.sh"
 
 qt=/opt/lessa/qt5-win32-static
 loader=/usr/lib/wine/wine
 wineserver=/usr/lib/wine/wineserver64
 runs=${LESSA_BENCH_WINDOWS_RUNS:-15}
 
-if [[ ! -e $qt/.complete ]]; then
-    echo "error: no 32-bit Qt in $qt: scripts/windows.sh build makes it once" >&2
-    exit 1
-fi
-# shellcheck disable=SC2034 # read by lessa_ensure_deps
-LESSA_PACKAGES=(cmake ninja-build g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine64
-    xvfb xauth x11-utils fonts-wqy-microhei python3)
-lessa_ensure_deps
-if [[ ! -x $loader ]]; then
-    echo "error: no 32-bit Wine loader ($loader): the wine32:i386 package is missing" >&2
-    exit 1
-fi
+# The 32-bit toolchain, Wine's 32-bit loader and the static Qt, built once.
+LESSA_WIN_ARCH=i686 "$LESSA_ROOT/scripts/deps.sh" windows >/dev/null
+lessa_install xvfb xauth x11-utils fonts-wqy-microhei python3
 
 build="$LESSA_ROOT/build-bench-win32"
 mkdir -p "$build"
 # Two runs would share the prefix, the run folder and the results.
 exec 9>"$build/.bench-windows.lock"
-flock -n 9 || { echo "error: another scripts/bench.sh windows is running" >&2; exit 1; }
+flock -n 9 || { echo "error: another bench/bench.sh windows is running" >&2; exit 1; }
 
-lessa_build bench-win32 --target vipcard bench_startup bench_startup_fair
+(cd "$LESSA_ROOT" && cmake --preset bench-win32 &&
+    cmake --build --preset bench-win32 --target vipcard bench_startup bench_startup_fair)
 
 # The run folder as the product expects it around its working directory: images/ in it,
 # main.qss in ../mainqss/. The programs are the stripped ones whose sizes are reported.
@@ -50,18 +41,20 @@ done
 results="$build/results"
 rm -rf --one-file-system "$results"
 mkdir -p "$results"
-printf '{"compiler": "%s", "qt": "%s", "wine": "%s", "sizes": {%s}}\n' \
-    "$(i686-w64-mingw32-g++ --version | head -1)" "$(cat "$qt/.complete")" \
-    "$("$loader" --version)" \
-    "$(printf '"vipcard.exe": %s, "bench_startup.exe": %s, "bench_startup_fair.exe": %s' \
-        "$(stat -c %s "$run/vipcard.exe")" "$(stat -c %s "$run/bin/bench_startup.exe")" \
-        "$(stat -c %s "$run/bin/bench_startup_fair.exe")")" >"$results/build-windows.json"
+# Written by a JSON writer: Qt's stamp has more than one line.
+python3 "$LESSA_ROOT/bench/bench_report.py" build-windows \
+    "$(i686-w64-mingw32-g++ --version | head -1)" "$(<"$qt/.complete")" "$("$loader" --version)" \
+    "$run/vipcard.exe" "$run/bin/bench_startup.exe" "$run/bin/bench_startup_fair.exe" \
+    >"$results/build-windows.json"
 
 export LC_ALL=C.UTF-8 LANG=C.UTF-8
 export WINEPREFIX="$build/wineprefix" WINESERVER="$wineserver" WINEDEBUG=-all
 export WINEDLLOVERRIDES='mscoree,mshtml,winemenubuilder.exe,winedbg.exe='
-lessa_start_xvfb
-trap '"$wineserver" -k 2>/dev/null || true; kill "$LESSA_XVFB_PID" 2>/dev/null || true' EXIT
+x_state="$build/x.state"
+"$LESSA_ROOT/scripts/x-server.sh" start "$x_state"
+trap '"$wineserver" -k 2>/dev/null || true; "$LESSA_ROOT/scripts/x-server.sh" stop "$x_state"' EXIT
+DISPLAY=$(head -1 "$x_state")
+export DISPLAY
 # The prefix is made once, with the fonts as every Wine run of the project has them.
 "$LESSA_ROOT/scripts/wine-run.sh" --prepare
 # One wineserver for all runs, started before them, so that no run pays for starting it; a
@@ -74,8 +67,8 @@ done)
 
 echo "== start-up under Wine: $runs runs of each, alternating" \
     "(load: $(cut -d' ' -f1-3 /proc/loadavg))"
-python3 "$LESSA_ROOT/scripts/bench_report.py" startup-wine "$loader" "$run/bin" "$runs" \
+python3 "$LESSA_ROOT/bench/bench_report.py" startup-wine "$loader" "$run/bin" "$runs" \
     >"$results/startup-windows.json"
-python3 "$LESSA_ROOT/scripts/bench_report.py" windows-report "$results" \
+python3 "$LESSA_ROOT/bench/bench_report.py" windows-report "$results" \
     "$LESSA_ROOT/docs/benchmarks.md"
 echo "Wrote the Windows section of docs/benchmarks.md"

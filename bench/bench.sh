@@ -4,12 +4,12 @@
 # idle.
 set -euo pipefail
 LESSA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-# scripts/bench.sh windows: only the start-up of the shipped 32-bit Windows build, under Wine.
-[[ ${1:-} == windows ]] && exec "$LESSA_ROOT/scripts/bench-windows.sh"
-source "$LESSA_ROOT/scripts/ensure-deps.sh"
-LESSA_PACKAGES+=(libbenchmark-dev python3)
-lessa_ensure_deps
-lessa_build bench
+# bench/bench.sh windows: only the start-up of the shipped 32-bit Windows build, under Wine.
+[[ ${1:-} == windows ]] && exec "$LESSA_ROOT/bench/bench-windows.sh"
+"$LESSA_ROOT/scripts/deps.sh" linux
+source "$LESSA_ROOT/scripts/deps.sh"
+lessa_install libbenchmark-dev
+(cd "$LESSA_ROOT" && cmake --preset bench && cmake --build --preset bench)
 build_dir="$LESSA_ROOT/build-bench"
 results="$build_dir/results"
 rm -rf "$results" && mkdir -p "$results"
@@ -26,14 +26,16 @@ echo "== cloud client"
 bench/bench_cloud "${gbench[@]}" --benchmark_min_time=1 >"$results/cloud.json" 2>/dev/null
 
 # Start-up and guide need a display: one Xvfb for all runs, so none pays for starting it.
-source "$LESSA_ROOT/scripts/xvfb.sh"
-lessa_start_xvfb
-trap 'kill $LESSA_XVFB_PID 2>/dev/null || true' EXIT
+x_state="$build_dir/x.state"
+"$LESSA_ROOT/scripts/x-server.sh" start "$x_state"
+trap '"$LESSA_ROOT/scripts/x-server.sh" stop "$x_state"' EXIT
+DISPLAY=$(head -1 "$x_state")
+export DISPLAY
 echo "== start-up"
-python3 "$LESSA_ROOT/scripts/bench_report.py" startup bench/bench_startup 15 >"$results/startup.json"
+python3 "$LESSA_ROOT/bench/bench_report.py" startup bench/bench_startup 15 >"$results/startup.json"
 echo "== guide"
 bench/bench_guide "${gbench[@]/--benchmark_repetitions=*/--benchmark_repetitions=3}" \
     >"$results/guide.json" 2>/dev/null
 
-python3 "$LESSA_ROOT/scripts/bench_report.py" report "$results" "$LESSA_ROOT/docs/benchmarks.md"
+python3 "$LESSA_ROOT/bench/bench_report.py" report "$results" "$LESSA_ROOT/docs/benchmarks.md"
 echo "Wrote docs/benchmarks.md"

@@ -4,7 +4,9 @@
     bench_report.py startup BINARY RUNS                  -> JSON on stdout
     bench_report.py startup-wine LOADER RUN_DIR RUNS     -> JSON on stdout: the Windows probes
         in RUN_DIR (bench_startup.exe, bench_startup_fair.exe) through the Wine LOADER, in the
-        Wine session the caller prepared (scripts/bench-windows.sh)
+        Wine session the caller prepared (bench/bench-windows.sh)
+    bench_report.py build-windows COMPILER QT WINE EXE... -> JSON on stdout: what built and ran
+        the Windows programs (QT: the Qt build's stamp, every line of it) and each EXE's bytes
     bench_report.py report RESULTS_DIR DOC               -> writes DOC, keeping its Windows section
     bench_report.py windows-report RESULTS_DIR DOC       -> replaces (or adds) DOC's Windows section
 """
@@ -62,7 +64,7 @@ def run_alternating(commands, runs, cwd=None):
 
 
 def run_startup(binary, runs):
-    json.dump(run_alternating({mode: [binary, mode] for mode in STARTUP_MODES}, runs),
+    json.dump(run_alternating({mode: [binary, mode] for mode in STARTUP_MODES}, int(runs)),
               sys.stdout)
 
 
@@ -106,23 +108,31 @@ def run_startup_wine(loader, run_dir, runs):
     commands["fair-exe"] = [loader, "bench_startup_fair.exe"]
     out = {"load_before": load_average(), "nice": os.nice(0),
            "clock_bracket_us": check_clock(probe + ["clock"], run_dir)}
-    out.update(run_alternating(commands, runs, cwd=run_dir))
+    out.update(run_alternating(commands, int(runs), cwd=run_dir))
     out["load_after"] = load_average()
     json.dump(out, sys.stdout)
 
 
-def iterations(path):
-    with open(path) as f:
-        data = json.load(f)
+def build_windows(compiler, qt, wine, *executables):
+    json.dump({"compiler": compiler, "qt": qt, "wine": wine,
+               "sizes": {os.path.basename(exe): os.path.getsize(exe) for exe in executables}},
+              sys.stdout)
+
+
+def load(results, name):
+    with open(os.path.join(results, name)) as f:
+        return json.load(f)
+
+
+def iterations(results, name):
     runs = {}
-    for bench in data["benchmarks"]:
+    for bench in load(results, name)["benchmarks"]:
         if bench.get("run_type", "iteration") == "iteration":
             runs.setdefault(bench["run_name"], []).append(bench)
     return runs
 
 
-def med(values):
-    return statistics.median(values)
+med = statistics.median
 
 
 def number(value):
@@ -133,24 +143,65 @@ def spread(values):
     return f"{number(min(values))}–{number(max(values))}"
 
 
-def startup_row(title, ms, mib, mode):
-    """A start-up table row: time and peak memory of one mode, median (spread)."""
-    return (f"| {title} | {med(ms[mode]):.1f} ({spread(ms[mode])}) | "
-            f"{med(mib[mode]):.1f} ({spread(mib[mode])}) |")
-
-
-def startup_cost(title, ms, mib, mode):
-    """What one diagnostic mode adds to the fair baseline, in time and memory."""
-    return (f"| {title} | {med(ms[mode]) - med(ms['fair']):+.1f} | "
-            f"{med(mib[mode]) - med(mib['fair']):+.1f} |")
-
-
 def per_item_us(runs):
     return [1e6 / r["items_per_second"] for r in runs]
 
 
 def verdict(ok):
     return "met" if ok else "**not met**"
+
+
+def goal(ratio, limit):
+    """A ratio's last cells: the ratio, its limit and whether it is met."""
+    return f"{ratio:.2f} | ≤ {limit} | {verdict(ratio <= limit)} |"
+
+
+def table(*headings):
+    """A Markdown table's heading row and rule."""
+    return ["|" + "|".join(f" {h} " if h else " " for h in headings) + "|",
+            "|" + "---|" * len(headings)]
+
+
+class Startup:
+    """The start-up figures of MODES, and the rows both reports make of them."""
+
+    def __init__(self, start, modes):
+        self.ms = {mode: start[mode]["ms"] for mode in modes}
+        self.mib = {mode: [k / 1024 for k in start[mode]["rss_kib"]] for mode in modes}
+        self.images_mib = start["image_bytes"] / 1024 / 1024
+        self.rss_limit = med(self.mib["fair"]) + self.images_mib + 1
+
+    def row(self, title, mode):
+        """Time and peak memory of one mode, median (spread)."""
+        ms, mib = self.ms[mode], self.mib[mode]
+        return f"| {title} | {med(ms):.1f} ({spread(ms)}) | {med(mib):.1f} ({spread(mib)}) |"
+
+    def table(self, memory, *rows):
+        """The baselines' rows, then ROWS' (title, mode)."""
+        return table("", "time to first paint, ms", memory) + [self.row(*row) for row in (
+            ("bare baseline: frameless 936×760 QDialog (reference)", "baseline"),
+            ("fair baseline: the same with a 微软雅黑 Chinese QLabel and a QLabel with a picture "
+             "from images/", "fair")) + rows] + [""]
+
+    def time_goal(self, title, baseline="fair"):
+        return f"| {title} | {goal(med(self.ms['product']) / med(self.ms[baseline]), 1.15)}"
+
+    def memory_goal(self, title):
+        product, fair = med(self.mib["product"]), med(self.mib["fair"])
+        return (f"| {title} | {product:.1f} | {fair:.1f} + {self.images_mib:.1f} decoded images "
+                f"+ 1 = {self.rss_limit:.1f} | {verdict(product <= self.rss_limit)} |")
+
+    def candidates(self, network):
+        """What each diagnostic mode adds to the fair baseline, in time and memory."""
+
+        def cost(title, mode):
+            return (f"| {title} | {med(self.ms[mode]) - med(self.ms['fair']):+.1f} | "
+                    f"{med(self.mib[mode]) - med(self.mib['fair']):+.1f} |")
+        return (["What single candidates add to the fair baseline (median against median):", ""]
+                + table("added to the fair baseline", "ms", "MiB")
+                + [cost(f"a QNetworkAccessManager (the cloud client's, {network} at the first "
+                        "request)", "fair-network"),
+                   cost("the global style sheet and the window's sheet", "fair-styles"), ""])
 
 
 def machine():
@@ -171,20 +222,22 @@ def machine():
             f"{os.cpu_count()} cores; Qt {qt}; Release build")
 
 
-WINDOWS_BEGIN = "<!-- windows start-up: scripts/bench.sh windows -->"
+WINDOWS_BEGIN = "<!-- windows start-up: bench/bench.sh windows -->"
 WINDOWS_END = "<!-- end of windows start-up -->"
 
 
-def windows_section(doc):
-    """The Windows section of DOC, markers included, or "" when it has none."""
+def read_doc(doc):
     try:
-        text = open(doc, encoding="utf-8").read()
+        with open(doc, encoding="utf-8") as f:
+            return f.read()
     except FileNotFoundError:
         return ""
+
+
+def windows_section(text):
+    """The Windows section of TEXT, markers included, or "" when it has none."""
     begin, end = text.find(WINDOWS_BEGIN), text.find(WINDOWS_END)
-    if begin < 0 or end < begin:
-        return ""
-    return text[begin:end + len(WINDOWS_END)] + "\n"
+    return text[begin:end + len(WINDOWS_END)] + "\n" if 0 <= begin <= end else ""
 
 
 def write_doc(doc, text):
@@ -194,162 +247,117 @@ def write_doc(doc, text):
 
 
 def report(results, doc):
-    write_doc(doc, linux_report(results) + windows_section(doc))
+    write_doc(doc, linux_report(results) + windows_section(read_doc(doc)))
 
 
 def linux_report(results):
     lines = ["# Benchmarks", "",
              f"Measured {datetime.date.today().isoformat()} on {machine()}, by "
-             "`scripts/bench.sh` (each figure the median of the runs, spread = lowest–highest; "
-             "each benchmark and its baseline in the same run). Regenerate with `scripts/bench.sh`.",
+             "`bench/bench.sh` (each figure the median of the runs, spread = lowest–highest; "
+             "each benchmark and its baseline in the same run). Regenerate with `bench/bench.sh`.",
              ""]
 
-    start = json.load(open(os.path.join(results, "startup.json")))
-    ms = {mode: start[mode]["ms"] for mode in STARTUP_MODES}
-    mib = {mode: [k / 1024 for k in start[mode]["rss_kib"]] for mode in STARTUP_MODES}
-    images_mib = start["image_bytes"] / 1024 / 1024
-    ratio = med(ms["product"]) / med(ms["fair"])
-    rss_limit = med(mib["fair"]) + images_mib + 1
-    rss_ok = med(mib["product"]) <= rss_limit
+    start = Startup(load(results, "startup.json"), STARTUP_MODES)
+    lines += ["## 1. Start-up (process start to first paint of the window, under Xvfb)", ""]
+    lines += start.table("peak RSS, MiB", ("product", "product"))
+    lines += table("goal, against the fair baseline", "measured", "limit", "") + [
+        start.time_goal("time to first paint, product / fair"),
+        start.memory_goal("peak RSS, MiB"), ""]
+    lines += start.candidates("now made") + [
+        f"{len(start.ms['product'])} runs of each, alternating. A window with Chinese text pays "
+        "for the CJK font and Qt's font database, and one with a PNG for the image reader: "
+        "those costs are inherent, which is why the fair baseline carries them.", ""]
 
-    def row(title, mode):
-        return startup_row(title, ms, mib, mode)
-
-    def cost(title, mode):
-        return startup_cost(title, ms, mib, mode)
-
-    lines += ["## 1. Start-up (process start to first paint of the window, under Xvfb)", "",
-              "| | time to first paint, ms | peak RSS, MiB |",
-              "|---|---|---|",
-              row("bare baseline: frameless 936×760 QDialog (reference)", "baseline"),
-              row("fair baseline: the same with a 微软雅黑 Chinese QLabel and a QLabel with a "
-                  "picture from images/", "fair"),
-              row("product", "product"), "",
-              "| goal, against the fair baseline | measured | limit | |",
-              "|---|---|---|---|",
-              f"| time to first paint, product / fair | {ratio:.2f} | ≤ 1.15 | "
-              f"{verdict(ratio <= 1.15)} |",
-              f"| peak RSS, MiB | {med(mib['product']):.1f} | {med(mib['fair']):.1f} + "
-              f"{images_mib:.1f} decoded images + 1 = {rss_limit:.1f} | {verdict(rss_ok)} |", "",
-              "What single candidates add to the fair baseline (median against median):", "",
-              "| added to the fair baseline | ms | MiB |",
-              "|---|---|---|",
-              cost("a QNetworkAccessManager (the cloud client's, now made at the first request)",
-                   "fair-network"),
-              cost("the global style sheet and the window's sheet", "fair-styles"), "",
-              f"{len(ms['product'])} runs of each, alternating. A window with Chinese text pays for "
-              "the CJK font and Qt's font database, and one with a PNG for the image reader: "
-              "those costs are inherent, which is why the fair baseline carries them.", ""]
-
-    guide = iterations(os.path.join(results, "guide.json"))
-    runs = next(iter(guide.values()))
+    runs = next(iter(iterations(results, "guide.json").values()))
     ms = [r["real_time"] for r in runs]  # reported in milliseconds
     rss = [[r[f"rss_after_{n}_kib"] / 1024 for r in runs] for n in (1, 100, 500)]
     growth = max(rss[2][i] - rss[0][i] for i in range(len(runs)))
-    lines += ["## 2. Guide (link activation to the guide's first paint; 500 openings and closings a run)", "",
-              "| link to paint, ms | RSS after 1 / 100 / 500, MiB | goal | |",
-              "|---|---|---|---|",
-              f"| {med(ms):.1f} ({spread(ms)}) | {med(rss[0]):.1f} / {med(rss[1]):.1f} / "
-              f"{med(rss[2]):.1f} | < 16 ms, no growth | "
-              f"{verdict(med(ms) < 16)} ({growth:+.2f} MiB from 1 to 500) |", ""]
+    lines += ["## 2. Guide (link activation to the guide's first paint; 500 openings and "
+              "closings a run)", ""]
+    lines += table("link to paint, ms", "RSS after 1 / 100 / 500, MiB", "goal", "") + [
+        f"| {med(ms):.1f} ({spread(ms)}) | {med(rss[0]):.1f} / {med(rss[1]):.1f} / "
+        f"{med(rss[2]):.1f} | < 16 ms, no growth | "
+        f"{verdict(med(ms) < 16)} ({growth:+.2f} MiB from 1 to 500) |", ""]
 
-    log = iterations(os.path.join(results, "log.json"))
-    lines += ["## 3. Log handler (one line to the closed file per call)", "",
-              "| threads | handler, µs/line | lines/s | POSIX floor, µs/line | ratio | goal | |",
-              "|---|---|---|---|---|---|---|"]
+    log = iterations(results, "log.json")
+    lines += ["## 3. Log handler (one line to the closed file per call)", ""]
+    lines += table("threads", "handler, µs/line", "lines/s", "POSIX floor, µs/line", "ratio",
+                   "goal", "")
     for threads in (1, 8):
         h = per_item_us(log[f"BM_Handler/real_time/threads:{threads}"])
         f = per_item_us(log[f"BM_PosixFloor/real_time/threads:{threads}"])
-        r = med(h) / med(f)
         lines.append(f"| {threads} | {med(h):.2f} ({spread(h)}) | {1e6 / med(h):,.0f} | "
-                     f"{med(f):.2f} ({spread(f)}) | {r:.2f} | ≤ 3 | {verdict(r <= 3)} |")
+                     f"{med(f):.2f} ({spread(f)}) | {goal(med(h) / med(f), 3)}")
     lines += ["", "The floor is open(O_WRONLY|O_APPEND|O_CREAT), write, close per line with no "
-              "lock; the handler holds its lock from reading the clock until the line is in the closed file, so "
-              "lines land in the order of their times.", ""]
+              "lock; the handler holds its lock from reading the clock until the line is in the "
+              "closed file, so lines land in the order of their times.", ""]
 
-    enc = iterations(os.path.join(results, "encoding.json"))
-    lines += ["## 4. Request encoding (`buildPostData`)", "",
-              "| parameters | values | buildPostData, ns | reference, ns | ratio | goal | |",
-              "|---|---|---|---|---|---|---|"]
+    enc = iterations(results, "encoding.json")
+    lines += ["## 4. Request encoding (`buildPostData`)", ""]
+    lines += table("parameters", "values", "buildPostData, ns", "reference, ns", "ratio", "goal",
+                   "")
     for count in (0, 10, 100):
         for cjk, label in ((0, "ASCII"), (1, "CJK")):
             p = [r["real_time"] for r in enc[f"BM_BuildPostData/params:{count}/cjk:{cjk}"]]
             b = [r["real_time"] for r in enc[f"BM_Reference/params:{count}/cjk:{cjk}"]]
-            r = med(p) / med(b)
             lines.append(f"| {count} | {label} | {med(p):,.0f} ({spread(p)}) | {med(b):,.0f} | "
-                         f"{r:.2f} | ≤ 2 | {verdict(r <= 2)} |")
+                         f"{goal(med(p) / med(b), 2)}")
     lines.append("")
 
-    cloud = iterations(os.path.join(results, "cloud.json"))
-    lines += ["## 5. Cloud client (keep-alive server on 127.0.0.1, on its own thread)", "",
-              "| outstanding | TzCloud req/s | p50 / p99, µs | bare QNAM req/s | p50 / p99, µs | "
-              "time ratio | goal | |", "|---|---|---|---|---|---|---|---|"]
+    def latency(runs):
+        return f"{med([x['p50_us'] for x in runs]):.0f} / {med([x['p99_us'] for x in runs]):.0f}"
+
+    cloud = iterations(results, "cloud.json")
+    lines += ["## 5. Cloud client (keep-alive server on 127.0.0.1, on its own thread)", ""]
+    lines += table("outstanding", "TzCloud req/s", "p50 / p99, µs", "bare QNAM req/s",
+                   "p50 / p99, µs", "time ratio", "goal", "")
     for window in (1, 8, 64):
         t = cloud[f"BM_TzCloud/outstanding:{window}/real_time"]
         b = cloud[f"BM_BareQnam/outstanding:{window}/real_time"]
         t_us, b_us = per_item_us(t), per_item_us(b)
-        r = med(t_us) / med(b_us)
         lines.append(
             f"| {window} | {1e6 / med(t_us):,.0f} ({spread([1e6 / x for x in t_us])}) | "
-            f"{med([x['p50_us'] for x in t]):.0f} / {med([x['p99_us'] for x in t]):.0f} | "
-            f"{1e6 / med(b_us):,.0f} | {med([x['p50_us'] for x in b]):.0f} / "
-            f"{med([x['p99_us'] for x in b]):.0f} | {r:.2f} | ≤ 1.1 | {verdict(r <= 1.1)} |")
+            f"{latency(t)} | {1e6 / med(b_us):,.0f} | {latency(b)} | "
+            f"{goal(med(t_us) / med(b_us), 1.1)}")
     lines.append("")
     return "\n".join(lines) + "\n"
 
 
 def windows_report(results, doc):
     """Replaces DOC's Windows section (or adds it at the end), leaving the rest as it is."""
-    try:
-        text = open(doc, encoding="utf-8").read()
-    except FileNotFoundError:
-        text = "# Benchmarks\n\n"
-    old = windows_section(doc)
-    section = windows_startup(results)
-    if old:
-        text = text.replace(old, section)
-    else:
-        text = text.rstrip("\n") + "\n\n" + section
-    write_doc(doc, text)
+    text = read_doc(doc) or "# Benchmarks\n\n"
+    old, section = windows_section(text), windows_startup(results)
+    write_doc(doc, text.replace(old, section) if old else text.rstrip("\n") + "\n\n" + section)
 
 
 def windows_startup(results):
-    start = json.load(open(os.path.join(results, "startup-windows.json")))
-    build = json.load(open(os.path.join(results, "build-windows.json")))
-    modes = STARTUP_MODES + ("fair-exe",)
-    ms = {mode: start[mode]["ms"] for mode in modes}
-    mib = {mode: [k / 1024 for k in start[mode]["rss_kib"]] for mode in modes}
-    images_mib = start["image_bytes"] / 1024 / 1024
-    ratio = med(ms["product"]) / med(ms["fair"])
-    ratio_exe = med(ms["product"]) / med(ms["fair-exe"])
-    rss_limit = med(mib["fair"]) + images_mib + 1
+    start = load(results, "startup-windows.json")
+    build = load(results, "build-windows.json")
+    figures = Startup(start, STARTUP_MODES + ("fair-exe",))
+    ms = figures.ms
     size = build["sizes"]
     clock = start["clock_bracket_us"]
+    # The stamp's first line names Qt's source and its version; the rest is its configure line.
+    qt = build["qt"].splitlines()[0]
 
-    def load(values):
+    def loads(values):
         return " / ".join(f"{v:.2f}" for v in values)
 
-    def row(title, mode):
-        return startup_row(title, ms, mib, mode)
-
-    def cost(title, mode):
-        return startup_cost(title, ms, mib, mode)
+    def took(mode, begin, end):
+        """Each run's time from mark BEGIN to mark END; "paint" is the first paint."""
+        marks = dict(start[mode]["steps_ms"], paint=ms[mode])
+        return [b - a for a, b in zip(marks[begin], marks[end])]
 
     def in_main(mode):
-        return med([t - m for t, m in zip(ms[mode], start[mode]["steps_ms"]["main"])])
+        return med(took(mode, "main", "paint"))
 
-    def step(mode, begin, end):
-        marks = start[mode]["steps_ms"]
-        took = [b - a for a, b in zip(marks[begin], marks[end])]
-        return f"{med(took):.1f} ({min(took):.1f})"
+    def figure(values):
+        return f"{med(values):.1f} ({min(values):.1f})"
 
     def steps(title, mode):
-        marks = start[mode]["steps_ms"]
-        parts = [marks["main"], [b - a for a, b in zip(marks["main"], marks["app"])],
-                 [b - a for a, b in zip(marks["app"], marks["window"])],
-                 [b - a for a, b in zip(marks["window"], ms[mode])]]
-        return f"| {title} | " + " | ".join(f"{med(p):.1f} ({min(p):.1f})" for p in parts) + \
-            f" | {med(ms[mode]):.1f} ({min(ms[mode]):.1f}) |"
+        parts = [start[mode]["steps_ms"]["main"], took(mode, "main", "app"),
+                 took(mode, "app", "window"), took(mode, "window", "paint"), ms[mode]]
+        return f"| {title} | " + " | ".join(figure(p) for p in parts) + " |"
 
     def exe(title, name):
         return f"| {title} | {size[name]:,} | {size[name] / 1024 / 1024:.1f} |"
@@ -358,90 +366,73 @@ def windows_startup(results):
              "## 6. Start-up on Windows (the shipped 32-bit build under Wine, process start to "
              "first paint)", "",
              f"Measured {datetime.date.today().isoformat()} on {platform.system()} "
-             f"{platform.machine()}, {os.cpu_count()} cores, by `scripts/bench.sh windows`: "
+             f"{platform.machine()}, {os.cpu_count()} cores, by `bench/bench.sh windows`: "
              f"32-bit programs built by {build['compiler']} against the static Qt "
-             f"{build['qt']}, Release, stripped, each run by {build['wine']}'s 32-bit loader "
+             f"{qt}, Release, stripped, each run by {build['wine']}'s 32-bit loader "
              "in a WoW64 prefix with `WINEDEBUG=-all`, one wineserver kept running for all runs "
              f"and one Xvfb, all at niceness {start['nice']}. The machine was shared: load "
-             f"average (1 / 5 / 15 min) {load(start['load_before'])} before the runs, "
-             f"{load(start['load_after'])} after. "
-             "Each figure the median of the runs, spread = lowest–highest.", "",
-             "| | time to first paint, ms | peak working set, MiB |",
-             "|---|---|---|",
-             row("bare baseline: frameless 936×760 QDialog (reference)", "baseline"),
-             row("fair baseline: the same with a 微软雅黑 Chinese QLabel and a QLabel with a "
-                 "picture from images/", "fair"),
-             row("fair baseline as a program of its own (`bench_startup_fair.exe`)",
-                 "fair-exe"),
-             row("product (what `main()` does, in the probe)", "product"), "",
-             "| goal | measured | limit | |",
-             "|---|---|---|---|",
-             f"| time to first paint, product / fair | {ratio:.2f} | ≤ 1.15 | "
-             f"{verdict(ratio <= 1.15)} |",
-             f"| the same against the fair baseline's own program | {ratio_exe:.2f} | ≤ 1.15 | "
-             f"{verdict(ratio_exe <= 1.15)} |",
-             f"| for diagnosis: the fastest runs, product / fair | "
-             f"{min(ms['product']) / min(ms['fair']):.2f} | | |",
-             f"| for diagnosis: `main()` to first paint, product / fair (Wine's process "
-             f"start left out) | {in_main('product') / in_main('fair'):.2f} | | |",
-             f"| peak working set, MiB | {med(mib['product']):.1f} | {med(mib['fair']):.1f} + "
-             f"{images_mib:.1f} decoded images + 1 = {rss_limit:.1f} | "
-             f"{verdict(med(mib['product']) <= rss_limit)} |", "",
-             "What single candidates add to the fair baseline (median against median):", "",
-             "| added to the fair baseline | ms | MiB |",
-             "|---|---|---|",
-             cost("a QNetworkAccessManager (the cloud client's, made at the first request)",
-                  "fair-network"),
-             cost("the global style sheet and the window's sheet", "fair-styles"), "",
-             "Where the time goes, step by step (median (lowest) of each step, ms; the steps' "
-             "figures need not add up to the total's):", "",
-             "| | start to `main()` | `QApplication` | the window made | `show()` to first "
-             "paint | total |",
-             "|---|---|---|---|---|---|",
-             steps("bare baseline", "baseline"), steps("fair baseline", "fair"),
-             steps("fair baseline, its own program", "fair-exe"),
-             steps("product (the style sheets load in \"the window made\")", "product"),
-             steps("fair + QNetworkAccessManager", "fair-network"),
-             steps("fair + style sheets", "fair-styles"), "",
-             "The product's step \"the window made\" in parts (median (lowest), ms): "
-             f"version.ini read and the global style sheet loaded {step('product', 'app', 'sheet')}"
-             f", the page made {step('product', 'sheet', 'page')}, the window presented "
-             f"(`Startup::presentMainWindow`) {step('product', 'page', 'window')}.", "",
-             "Executables as built for Release (linked with `-s`, and `i686-w64-mingw32-strip` "
-             "run on them again), same compiler, flags and static Qt; each links Qt and the C "
-             "and C++ runtimes statically:", "",
-             "| executable | bytes | MiB |",
-             "|---|---|---|",
-             exe("`vipcard.exe`, the product", "vipcard.exe"),
-             exe("`bench_startup_fair.exe`, the fair baseline as a program of its own",
-                 "bench_startup_fair.exe"),
-             exe("`bench_startup.exe`, the probe timed above (every mode, the product's code "
-                 "included)", "bench_startup.exe"), "",
-             f"`vipcard.exe` is {size['vipcard.exe'] / size['bench_startup_fair.exe']:.2f} times "
-             "the fair baseline's program "
-             f"({(size['vipcard.exe'] - size['bench_startup_fair.exe']) / 1024 / 1024:+.1f} MiB).",
-             "",
-             f"{len(ms['product'])} runs of each, alternating; the start time is the driver's, "
-             "taken before it starts the Wine loader, so every figure includes what Wine adds to "
-             "a process start (its loader, the DLLs, the connection to the X server). The probe "
-             "reads `GetSystemTimePreciseAsFileTime` (100 ns ticks from 1601, converted to Unix "
-             "nanoseconds), the driver Linux's `CLOCK_REALTIME`; asked through a pipe "
-             f"{len(clock)} times, the probe's clock lay each time between the driver's readings "
-             f"before the question and after the answer (median bracket {med(clock):.0f} µs, "
-             f"widest {max(clock):.0f} µs), and every first paint lay within its run. On a "
-             "shared machine the runs of every mode fall into a fast group and a slow one, "
-             "before `main()` as much as after it, so a median can land in either: the fastest "
-             "runs, the least disturbed, are given beside the medians.",
-             WINDOWS_END]
+             f"average (1 / 5 / 15 min) {loads(start['load_before'])} before the runs, "
+             f"{loads(start['load_after'])} after. "
+             "Each figure the median of the runs, spread = lowest–highest.", ""]
+    lines += figures.table(
+        "peak working set, MiB",
+        ("fair baseline as a program of its own (`bench_startup_fair.exe`)", "fair-exe"),
+        ("product (what `main()` does, in the probe)", "product"))
+    lines += table("goal", "measured", "limit", "") + [
+        figures.time_goal("time to first paint, product / fair"),
+        figures.time_goal("the same against the fair baseline's own program", "fair-exe"),
+        f"| for diagnosis: the fastest runs, product / fair | "
+        f"{min(ms['product']) / min(ms['fair']):.2f} | | |",
+        f"| for diagnosis: `main()` to first paint, product / fair (Wine's process "
+        f"start left out) | {in_main('product') / in_main('fair'):.2f} | | |",
+        figures.memory_goal("peak working set, MiB"), ""]
+    lines += figures.candidates("made") + [
+        "Where the time goes, step by step (median (lowest) of each step, ms; the steps' "
+        "figures need not add up to the total's):", ""]
+    lines += table("", "start to `main()`", "`QApplication`", "the window made",
+                   "`show()` to first paint", "total") + [
+        steps("bare baseline", "baseline"), steps("fair baseline", "fair"),
+        steps("fair baseline, its own program", "fair-exe"),
+        steps("product (the style sheets load in \"the window made\")", "product"),
+        steps("fair + QNetworkAccessManager", "fair-network"),
+        steps("fair + style sheets", "fair-styles"), "",
+        "The product's step \"the window made\" in parts (median (lowest), ms): "
+        f"version.ini read and the global style sheet loaded "
+        f"{figure(took('product', 'app', 'sheet'))}, the page made "
+        f"{figure(took('product', 'sheet', 'page'))}, the window presented "
+        f"(`Startup::presentMainWindow`) {figure(took('product', 'page', 'window'))}.", "",
+        "Executables as built for Release (linked with `-s`, and `i686-w64-mingw32-strip` "
+        "run on them again), same compiler, flags and static Qt; each links Qt and the C "
+        "and C++ runtimes statically:", ""]
+    lines += table("executable", "bytes", "MiB") + [
+        exe("`vipcard.exe`, the product", "vipcard.exe"),
+        exe("`bench_startup_fair.exe`, the fair baseline as a program of its own",
+            "bench_startup_fair.exe"),
+        exe("`bench_startup.exe`, the probe timed above (every mode, the product's code "
+            "included)", "bench_startup.exe"), "",
+        f"`vipcard.exe` is {size['vipcard.exe'] / size['bench_startup_fair.exe']:.2f} times "
+        "the fair baseline's program "
+        f"({(size['vipcard.exe'] - size['bench_startup_fair.exe']) / 1024 / 1024:+.1f} MiB).",
+        "",
+        f"{len(ms['product'])} runs of each, alternating; the start time is the driver's, "
+        "taken before it starts the Wine loader, so every figure includes what Wine adds to "
+        "a process start (its loader, the DLLs, the connection to the X server). The probe "
+        "reads `GetSystemTimePreciseAsFileTime` (100 ns ticks from 1601, converted to Unix "
+        "nanoseconds), the driver Linux's `CLOCK_REALTIME`; asked through a pipe "
+        f"{len(clock)} times, the probe's clock lay each time between the driver's readings "
+        f"before the question and after the answer (median bracket {med(clock):.0f} µs, "
+        f"widest {max(clock):.0f} µs), and every first paint lay within its run. On a "
+        "shared machine the runs of every mode fall into a fast group and a slow one, "
+        "before `main()` as much as after it, so a median can land in either: the fastest "
+        "runs, the least disturbed, are given beside the medians.",
+        WINDOWS_END]
     return "\n".join(lines) + "\n"
 
 
+COMMANDS = {"startup": run_startup, "startup-wine": run_startup_wine,
+            "build-windows": build_windows, "report": report, "windows-report": windows_report}
+
 if __name__ == "__main__":
-    if sys.argv[1] == "startup":
-        run_startup(sys.argv[2], int(sys.argv[3]))
-    elif sys.argv[1] == "startup-wine":
-        run_startup_wine(sys.argv[2], sys.argv[3], int(sys.argv[4]))
-    elif sys.argv[1] == "windows-report":
-        windows_report(sys.argv[2], sys.argv[3])
-    else:
-        report(sys.argv[2], sys.argv[3])
+    if len(sys.argv) < 2 or sys.argv[1] not in COMMANDS:
+        sys.exit(__doc__)
+    COMMANDS[sys.argv[1]](*sys.argv[2:])

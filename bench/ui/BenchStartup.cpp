@@ -6,7 +6,7 @@
 // memory in KiB, for the product the bytes of its decoded images, and when main() was
 // entered, QApplication made and the window made (for the product also when the global
 // style sheet was loaded and the page made); then it exits. The driver
-// (scripts/bench_report.py) takes the start time from its side of the fork, the same for
+// (bench/bench_report.py) takes the start time from its side of the fork, the same for
 // all. "clock" answers each line on its standard input with the wall-clock time, so that the
 // driver can check that its clock and the probe's agree (under Wine: the Windows clock
 // against the host's) within one round trip.

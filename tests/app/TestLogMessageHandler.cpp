@@ -11,9 +11,14 @@
 
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include <atomic>
+#include <cstdio>
 #include <thread>
 #include <vector>
 
@@ -92,6 +97,7 @@ private slots:
     void ignoresTheFallbackSettingsFiles();
     void fallsBackToWorkingDirectoryWhenLogIsAFile();
     void losesLineQuietlyWhenNothingIsWritable();
+    void neverWritesThroughAPlantedLinkOrFifo();
     void reentryFromInsideTheHandlerDoesNotDeadlock();
     void keepsLinesWholeAcrossThreads();
     void keepsLinesWholeWhileTheDirectoryIsRemoved();
@@ -434,6 +440,63 @@ void TestLogMessageHandler::losesLineQuietlyWhenNothingIsWritable()
     logWithoutContext(QtDebugMsg, "back");
     QCOMPARE(readFile(logFile("log_08-30_0905.txt")),
              QByteArray("09:05:03 007 Debug: back ( 0)\r\n"));
+}
+
+void TestLogMessageHandler::neverWritesThroughAPlantedLinkOrFifo()
+{
+#ifdef Q_OS_WIN
+    QSKIP("QFile::link makes a shortcut on Windows, not a link the system follows");
+#else
+    // Planted by whoever may write the log directory, one minute's name each.
+    QVERIFY(QDir().mkpath(work->path() + "/log"));
+    const QString victim = work->path() + "/victim.txt";
+    QFile victimFile(victim);
+    QVERIFY(victimFile.open(QIODevice::WriteOnly));
+    victimFile.write("precious\n");
+    victimFile.close();
+    QVERIFY(QFile::link(victim, logFile("log_08-30_0905.txt")));
+    // Followed, a dangling link would create the file it names.
+    const QString created = work->path() + "/created.txt";
+    QVERIFY(QFile::link(created, logFile("log_08-30_0906.txt")));
+    // Opened to write, a FIFO waits for a reader forever.
+    QCOMPARE(::mkfifo(QFile::encodeName(logFile("log_08-30_0907.txt")).constData(), 0666), 0);
+
+    // The refused lines must still show: on standard error, here a file.
+    const QByteArray errorsName = QFile::encodeName(work->path() + "/stderr.txt");
+    std::fflush(stderr);
+    const int savedStderr = ::dup(2);
+    const int errorsFd = ::open(errorsName.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    QVERIFY(savedStderr >= 0 && errorsFd >= 0);
+    ::dup2(errorsFd, 2);
+    ::close(errorsFd);
+    const auto logAt = [](int minute, const char *text) {
+        fixedTime = QDateTime(QDate(2026, 8, 30), QTime(9, minute, 3, 7));
+        logWithoutContext(QtDebugMsg, text);
+    };
+    logAt(5, "one");
+    logAt(5, "two");
+    logAt(6, "three");
+    logAt(7, "four");
+    logAt(8, "later");
+    std::fflush(stderr);
+    ::dup2(savedStderr, 2);
+    ::close(savedStderr);
+
+    QCOMPARE(readFile(victim), QByteArray("precious\n"));
+    QVERIFY(QFileInfo(logFile("log_08-30_0905.txt")).isSymLink());
+    QVERIFY(!QFile::exists(created));
+    QCOMPARE(readFile(logFile("log_08-30_0908.txt")),
+             QByteArray("09:08:03 007 Debug: later ( 0)\r\n"));
+    // Each refused line once, and one diagnostic naming each refused file.
+    const QByteArray errors = readFile(QFile::decodeName(errorsName));
+    for (const char *line :
+         {"09:05:03 007 Debug: one ( 0)\r\n", "09:05:03 007 Debug: two ( 0)\r\n",
+          "09:06:03 007 Debug: three ( 0)\r\n", "09:07:03 007 Debug: four ( 0)\r\n"})
+        QVERIFY2(errors.count(line) == 1, errors.constData());
+    for (const char *name : {"log_08-30_0905.txt", "log_08-30_0906.txt", "log_08-30_0907.txt"})
+        QVERIFY2(errors.count(name) == 1, errors.constData());
+    QVERIFY(!errors.contains("later"));
+#endif
 }
 
 void TestLogMessageHandler::reentryFromInsideTheHandlerDoesNotDeadlock()
