@@ -1,55 +1,62 @@
-# Authenticode signing of the Windows build (vipcard.exe, then the MSI that holds it), sourced by
-# scripts/windows.sh. A code-signing certificate comes from the environment, never the
+#!/usr/bin/env bash
+# sign.sh FILE: signs a Windows executable or MSI in place (Authenticode, SHA-256, by
+# osslsigncode), time-stamped when a server is named. The build runs it after linking
+# vipcard.exe and after making the MSI. The certificate comes from the environment, never the
 # repository:
 #   LESSA_SIGN_PFX            the certificate with its private key, a PKCS#12 (.pfx) file
 #   LESSA_SIGN_PASSWORD_FILE  a file holding its password, or
-#   LESSA_SIGN_PASSWORD       the password itself
+#   LESSA_SIGN_PASSWORD       the password itself (neither: a PFX without a password)
 #   LESSA_SIGN_TIMESTAMP_URL  an RFC 3161 time-stamping server (optional; without one the
 #                             signature is valid only while the certificate is)
-# Without LESSA_SIGN_PFX the build stays unsigned and says so once.
-# shellcheck shell=bash
+# Without LESSA_SIGN_PFX the file stays unsigned, one line says so, and the exit status is 0.
+set -euo pipefail
+(($# == 1)) || { echo "usage: sign.sh FILE" >&2; exit 2; }
+file=$1
 
-# Kept in a shell variable of this script only: exported, the password would reach every
-# build and test process started after this, where /proc/PID/environ shows it.
-lessa_sign_password=${LESSA_SIGN_PASSWORD:-}
+if [[ -z ${LESSA_SIGN_PFX:-} ]]; then
+    echo "Not signed: no code-signing certificate given (LESSA_SIGN_PFX): $(basename "$file")"
+    exit 0
+fi
+[[ -f $file ]] || { echo "error: no file to sign: $file" >&2; exit 1; }
+[[ -r $LESSA_SIGN_PFX ]] ||
+    { echo "error: cannot read the certificate LESSA_SIGN_PFX=$LESSA_SIGN_PFX" >&2; exit 1; }
+command -v osslsigncode >/dev/null || { echo "error: osslsigncode is not installed" >&2; exit 1; }
+
+# Read into a variable of this shell only, and out of the environment that osslsigncode
+# would inherit (and /proc/PID/environ would show).
+password=
+if [[ -n ${LESSA_SIGN_PASSWORD_FILE:-} ]]; then
+    password=$(<"$LESSA_SIGN_PASSWORD_FILE")
+elif [[ -n ${LESSA_SIGN_PASSWORD:-} ]]; then
+    password=$LESSA_SIGN_PASSWORD
+fi
 unset LESSA_SIGN_PASSWORD
 
-# lessa_win_sign FILE: signs FILE in place with SHA-256, time-stamped when a server is named.
-lessa_win_sign() {
-    local file=$1
-    if [[ -z ${LESSA_SIGN_PFX:-} ]]; then
-        if [[ -z ${LESSA_SIGN_NOTED:-} ]]; then
-            echo "Not signed: no code-signing certificate given (LESSA_SIGN_PFX)"
-            LESSA_SIGN_NOTED=1
-        fi
-        return 0
-    fi
-    [[ -r $LESSA_SIGN_PFX ]] ||
-        { echo "error: cannot read the certificate LESSA_SIGN_PFX=$LESSA_SIGN_PFX" >&2; return 1; }
-    command -v osslsigncode >/dev/null ||
-        { echo "error: osslsigncode is not installed" >&2; return 1; }
-    local args=(sign -pkcs12 "$LESSA_SIGN_PFX" -h sha256)
-    if [[ -n ${LESSA_SIGN_TIMESTAMP_URL:-} ]]; then
-        args+=(-ts "$LESSA_SIGN_TIMESTAMP_URL")
-    fi
-    # The password goes through a file or a pipe, never the command line that ps shows;
-    # printf is a shell builtin.
-    local password_source=-
-    if [[ -n ${LESSA_SIGN_PASSWORD_FILE:-} ]]; then
-        password_source=$LESSA_SIGN_PASSWORD_FILE
-    fi
-    local signed="$file.signing"
-    rm -f "$signed"
-    if ! printf '%s' "$lessa_sign_password" |
-        osslsigncode "${args[@]}" -readpass "$password_source" -in "$file" -out "$signed" \
-            >"$signed.log" 2>&1; then
-        cat "$signed.log" >&2
-        rm -f "$signed" "$signed.log"
-        echo "error: signing $(basename "$file") failed" >&2
-        return 1
-    fi
-    rm -f "$signed.log"
-    chmod --reference="$file" "$signed"
-    mv "$signed" "$file"
-    echo "$(basename "$file"): signed (Authenticode, SHA-256${LESSA_SIGN_TIMESTAMP_URL:+, time-stamped})"
-}
+# The password file and the signed copy live in a folder only this user can enter (umask makes
+# the file 0600 from its creation, with no window before a chmod).
+umask 077
+work=$(mktemp -d)
+cleanup() { rm -f "$work/password" "$work/signed" "$work/log"; rmdir "$work"; }
+trap cleanup EXIT
+trap 'exit 1' HUP INT TERM
+
+args=(sign -pkcs12 "$LESSA_SIGN_PFX" -h sha256)
+# osslsigncode 2.5 reads -readpass from a file only, not "-"; and an empty password file fails
+# (2.5 and 2.9 alike), while no password option at all opens a PFX without a password.
+if [[ -n $password ]]; then
+    printf '%s' "$password" >"$work/password" # printf is a builtin: no command line shows it
+    args+=(-readpass "$work/password")
+fi
+if [[ -n ${LESSA_SIGN_TIMESTAMP_URL:-} ]]; then
+    args+=(-ts "$LESSA_SIGN_TIMESTAMP_URL")
+fi
+# osslsigncode refuses an existing output file; a failure leaves FILE as it was.
+if ! osslsigncode "${args[@]}" -in "$file" -out "$work/signed" >"$work/log" 2>&1; then
+    cat "$work/log" >&2
+    echo "error: signing $(basename "$file") failed" >&2
+    exit 1
+fi
+chmod --reference="$file" "$work/signed"
+mv -f "$work/signed" "$file"
+stamped=${LESSA_SIGN_TIMESTAMP_URL:+, time-stamped}
+echo "$(basename "$file"): signed (Authenticode, SHA-256$stamped)"

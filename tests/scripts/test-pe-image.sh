@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
-# The executables' check of the Windows builds (pe-resources.py image, the tests labelled
-# windows there) on small programs built here: it accepts a static 32-bit GUI program, and
-# refuses a console program where a GUI one is due, a 64-bit program where a 32-bit one is due
-# (and the reverse), and a program that needs the MinGW C++ runtime's DLLs.
-#
-#   test-pe-image.sh SCRATCH_PARENT     exit 77 (skipped) when a MinGW compiler is missing
+# tests/support/pe-resources.py, the Windows builds' executable checks, on small programs built
+# here: the wrong format or subsystem, a MinGW runtime DLL needed, and vipcard.exe's icon, version
+# information and manifest missing or not as expected each fail, naming what is wrong.
+#   test-pe-image.sh SCRATCH_PARENT     exit 77 (skipped) when MinGW or pefile is missing
 set -euo pipefail
 parent=${1:?usage: test-pe-image.sh SCRATCH_PARENT}
-for tool in i686-w64-mingw32-g++-posix x86_64-w64-mingw32-gcc-posix python3; do
+for tool in i686-w64-mingw32-g++-posix i686-w64-mingw32-windres x86_64-w64-mingw32-gcc-posix; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
+python3 -c 'import pefile' 2>/dev/null || /usr/bin/python3 -c 'import pefile' 2>/dev/null ||
+    { echo "SKIP: pefile is not installed (python3-pefile)"; exit 77; }
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 mkdir -p "$parent"
 scratch=$(mktemp -d "$parent/pe-image.XXXXXX")
@@ -17,39 +17,43 @@ trap 'rm -rf --one-file-system "$scratch"' EXIT
 cd "$scratch"
 
 failures=0
-check() {
-    local what=$1
-    shift
-    if "$@" >check.log; then
-        echo "ok: $what"
-    else
-        cat check.log
-        echo "FAILED: $what"
-        failures=$((failures + 1))
-    fi
+check() { # check WHAT COMMAND...: shows the command's output when it fails
+    "${@:2}" >check.log && echo "ok: $1" && return
+    cat check.log; echo "FAILED: $1"; failures=$((failures + 1))
 }
-fails() { ! "$@"; }
-image() { python3 "$root/tests/support/pe-resources.py" image "$@"; }
+fails_with() { # fails_with "WORD..." COMMAND...: COMMAND fails, with a FAIL line naming each WORD
+    ! "${@:2}" >fails.log || return 1
+    local word
+    for word in $1; do grep -q "^FAIL!.*$word" fails.log || { cat fails.log; return 1; }; done
+}
+pe() { python3 "$root/tests/support/pe-resources.py" "$@"; }
 
 printf 'int main(void) { return 0; }\n' >main.c
 printf '#include <iostream>\nint main() { std::cout << 1; }\n' >main.cpp
+# vipcard.exe's resources, configured as app/windows/WindowsResources.cmake does.
+sed 's/@LESSA_VERSION_QUAD@/1.2.0.0/' "$root/app/windows/vipcard.manifest" >vipcard.manifest
+sed -e "s|@LESSA_ICON_FILE@|$root/images/vipcard.ico|; s|@LESSA_MANIFEST_FILE@|vipcard.manifest|" \
+    -e 's/@LESSA_VERSION_COMMAS@/1,2,0,0/; s/@PROJECT_VERSION@/1.2/; s/@LESSA_PRODUCT_NAME@/Card/' \
+    "$root/app/windows/vipcard.rc.in" >vipcard.rc
+i686-w64-mingw32-windres vipcard.rc -O coff -o vipcard.o
 i686-w64-mingw32-gcc-posix -static -mwindows -o gui32.exe main.c
+i686-w64-mingw32-gcc-posix -static -mwindows -o vipcard.exe main.c vipcard.o
 i686-w64-mingw32-gcc-posix -static -o console32.exe main.c
 x86_64-w64-mingw32-gcc-posix -static -mwindows -o gui64.exe main.c
 i686-w64-mingw32-g++-posix -o runtime32.exe main.cpp
 
-check "a static 32-bit GUI program passes" image gui32.exe PE32 gui
-check "a static 32-bit console program passes as one" image console32.exe PE32 console
-check "a 64-bit GUI program passes as PE32+" image gui64.exe PE32+ gui
-check "a console program fails as a GUI one" fails image console32.exe PE32 gui
-check "a 64-bit program fails as PE32" fails image gui64.exe PE32 gui
-check "a 32-bit program fails as PE32+" fails image gui32.exe PE32+ gui
-check "a program needing libstdc++-6.dll fails" fails image runtime32.exe PE32 console
-image runtime32.exe PE32 console >runtime32.log || true
-check "... naming the DLL" grep -q 'FAIL.*libstdc++-6.dll' runtime32.log
-
-if ((failures)); then
-    echo "$failures check(s) failed"
-    exit 1
-fi
+check "a static 32-bit GUI program passes" pe image gui32.exe PE32 gui
+check "a static 32-bit console program passes as one" pe image console32.exe PE32 console
+check "a 64-bit GUI program passes as PE32+" pe image gui64.exe PE32+ gui
+check "a console program fails as a GUI one" fails_with subsystem pe image console32.exe PE32 gui
+check "a 64-bit program fails as PE32" fails_with PE32 pe image gui64.exe PE32 gui
+check "a 32-bit program fails as PE32+" fails_with PE32+ pe image gui32.exe PE32+ gui
+check "a program needing libstdc++-6.dll fails, naming it" \
+    fails_with libstdc++-6.dll pe image runtime32.exe PE32 console
+check "a program with vipcard.exe's resources passes" pe check vipcard.exe 1.2 Card
+check "... and fails as another version or product" \
+    fails_with "1.3.0.0 FileVersion ProductName" pe check vipcard.exe 1.3 Other
+check "a program without them fails, naming each" \
+    fails_with "IDI_ICON1 1.2.0.0 CompanyName manifest dpiAware" pe check gui32.exe 1.2 Card
+((failures == 0)) || { echo "$failures check(s) failed"; exit 1; }
 echo "All executable checks passed"
