@@ -29,14 +29,24 @@ const QString mainTitle = QStringLiteral("Orla Nova电子课本VIP卡");
 const QColor accent(0x47, 0x78, 0xc7);
 const QColor windowBackground(0xf7, 0xf7, 0xf7);
 
-QByteArray run(const QString &program, const QStringList &arguments, int *exitCode = nullptr)
+// Runs a helper program and returns its output. One that is still running after timeoutMs is
+// killed (and told of), never left behind: its output then counts as missing.
+QByteArray run(const QString &program, const QStringList &arguments, int *exitCode = nullptr,
+               int timeoutMs = 20000)
 {
     QProcess process;
     process.start(program, arguments);
-    process.waitForFinished(20000);
+    const bool finished = process.waitForFinished(timeoutMs);
+    if (!finished && process.state() != QProcess::NotRunning) {
+        qWarning("%s %s still running after %d ms: killed", qPrintable(program),
+                 qPrintable(arguments.join(' ')), timeoutMs);
+        process.kill();
+        process.waitForFinished(5000);
+    }
     if (exitCode)
-        *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    return process.readAllStandardOutput();
+        *exitCode =
+            finished && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return finished ? process.readAllStandardOutput() : QByteArray();
 }
 
 // The Windows build under Wine, when the environment names it.
@@ -112,14 +122,33 @@ QList<Win32Window> win32Order()
 }
 
 // The X window that shows the program's screen: the root window, or the Wine virtual desktop,
-// which exists while a Windows program runs in it.
+// a top-level X window that exists while a Windows program runs in it; an empty string when
+// there is none. Wine 8 titles it "NAME - Wine desktop"; Wine 10 "NAME - Wine Desktop", and
+// the desktop named Default plainly "Wine Desktop".
 QString screenWindow()
 {
     if (!wine().inDesktop())
         return QStringLiteral("root");
-    const QString name = "^" + QRegularExpression::escape(wine().desktop) + " - Wine desktop$";
+    const QString name =
+        "^(" + QRegularExpression::escape(wine().desktop) + " - )?Wine [Dd]esktop$";
     return QString::fromLatin1(
-        run(QStringLiteral("xdotool"), {"search", "--name", name}).split('\n').first());
+        run(QStringLiteral("xdotool"), {"search", "--maxdepth", "1", "--name", name})
+            .split('\n')
+            .first());
+}
+
+// The names of the X server's top-level windows, to tell what was there instead of a window
+// that was looked for.
+QString topLevelWindows()
+{
+    QStringList names;
+    for (const QByteArray &line :
+         run(QStringLiteral("xwininfo"), {"-root", "-children"}).split('\n')) {
+        const QByteArray entry = line.trimmed();
+        if (entry.startsWith("0x"))
+            names << QString::fromUtf8(entry);
+    }
+    return names.isEmpty() ? QStringLiteral("none") : names.join(QStringLiteral("; "));
 }
 
 QByteArray xdotool(const QStringList &arguments)
@@ -130,8 +159,16 @@ QByteArray xdotool(const QStringList &arguments)
 void moveMouse(const QPoint &to)
 {
     QStringList arguments{"mousemove"};
-    if (wine().inDesktop())
-        arguments << "--window" << screenWindow();
+    if (wine().inDesktop()) {
+        const QString desktop = screenWindow();
+        if (desktop.isEmpty()) {
+            qWarning("no Wine virtual desktop window to move the pointer in; top-level X "
+                     "windows: %s",
+                     qPrintable(topLevelWindows()));
+            return;
+        }
+        arguments << "--window" << desktop;
+    }
     xdotool(arguments << QString::number(to.x()) << QString::number(to.y()));
 }
 
@@ -188,11 +225,38 @@ QString windowsPath(const QString &path)
     return QStringLiteral("Z:") + QString(path).replace('/', '\\');
 }
 
+// Why the last screenshot() gave no image; empty after one that gave an image.
+QString screenshotFailure;
+
+// A screenshot of the X window, or a null image with screenshotFailure telling why. import is
+// never given an empty window id, with which it would wait for a click choosing the window.
 QImage screenshot(const QString &window = screenWindow())
 {
-    return QImage::fromData(run(QStringLiteral("import"), {"-window", window, "png:-"}), "PNG")
-        .convertToFormat(QImage::Format_RGB32);
+    screenshotFailure.clear();
+    if (window.isEmpty()) {
+        screenshotFailure = QStringLiteral("no X window to take a screenshot of: no Wine virtual "
+                                           "desktop window; top-level X windows: ") +
+                            topLevelWindows();
+        return QImage();
+    }
+    int exitCode = -1;
+    const QByteArray png =
+        run(QStringLiteral("import"), {"-window", window, "png:-"}, &exitCode, 15000);
+    const QImage image = QImage::fromData(png, "PNG").convertToFormat(QImage::Format_RGB32);
+    if (image.isNull())
+        screenshotFailure = QStringLiteral("import -window %1 gave no image (exit code %2, %3 "
+                                           "bytes)")
+                                .arg(window)
+                                .arg(exitCode)
+                                .arg(png.size());
+    return image;
 }
+
+// Takes a screenshot of the program's screen into a new variable, failing the test when none
+// can be taken.
+#define TAKE_SCREENSHOT(image)                                                                     \
+    const QImage image = screenshot();                                                             \
+    QVERIFY2(!image.isNull(), qPrintable(screenshotFailure))
 
 void saveArtifact(const QImage &image, const QString &name)
 {
@@ -458,9 +522,19 @@ public:
             const QByteArray pid = run("xprop", {"-id", mainWindow, "_NET_WM_PID"});
             windowPid = pid.mid(pid.lastIndexOf('=') + 1).trimmed().toLongLong();
         }
+        if (mainWindow.isEmpty())
+            return false;
+        // In a virtual desktop, the X window that shows it (the screenshots and the pointer's
+        // coordinates are its own).
+        if (wine().inDesktop() && screenWindow().isEmpty()) {
+            qWarning("the program runs, but no X window of the Wine virtual desktop \"%s\" was "
+                     "found; top-level X windows: %s",
+                     qPrintable(wine().desktop), qPrintable(topLevelWindows()));
+            return false;
+        }
         // Let the first frame reach the screen.
         QTest::qWait(700);
-        return !mainWindow.isEmpty();
+        return true;
     }
 
     // Asks the window to close, as the window manager's close does, and waits for the exit.
@@ -569,6 +643,10 @@ bool TestEndToEnd::openGuide(AppSession &app, OpenGuide *opened)
         return false;
     opened->window = windowGeometry(app.mainWindow).rect;
     opened->plain = screenshot();
+    if (opened->plain.isNull()) {
+        qWarning("%s", qPrintable(screenshotFailure));
+        return false;
+    }
     const QPoint link = guideLink(opened->plain, openClientBlock(opened->plain, opened->window));
     if (link.isNull())
         return false;
@@ -653,7 +731,7 @@ void TestEndToEnd::showsFramelessWindowWithItsContent()
         QVERIFY2(!extents.contains("=") || extents.contains("0, 0, 0, 0"), extents.constData());
     }
 
-    const QImage shot = screenshot();
+    TAKE_SCREENSHOT(shot);
     saveArtifact(shot.copy(window), "mainwindow");
     QVERIFY(near(shot.pixelColor(window.topLeft() + QPoint(40, 300)), windowBackground, 2));
     QVERIFY(near(shot.pixelColor(window.topLeft() + QPoint(900, 700)), windowBackground, 2));
@@ -702,7 +780,7 @@ void TestEndToEnd::leftPressOnMinimiseButtonDoesNotDrag()
     QVERIFY(app.prepare());
     QVERIFY(app.start());
     const QRect window = windowGeometry(app.mainWindow).rect;
-    const QImage shot = screenshot();
+    TAKE_SCREENSHOT(shot);
     // The minimise bar is the left one of the two dark marks at the right of the title row.
     const QRect buttons(window.right() - 90, window.top(), 90, 50);
     int count = 0;
@@ -727,7 +805,8 @@ void TestEndToEnd::openClientStartsClientAndMinimises()
     QVERIFY(app.prepare());
     QVERIFY(app.start());
     const QRect window = windowGeometry(app.mainWindow).rect;
-    const QRect block = openClientBlock(screenshot(), window);
+    TAKE_SCREENSHOT(shot);
+    const QRect block = openClientBlock(shot, window);
     QVERIFY(!block.isEmpty());
     clickAt(block.center());
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(app.marker()), 10000);
@@ -760,7 +839,7 @@ void TestEndToEnd::guideDimsWindowScrollsAndClosesByButton()
     const QString guideWindow = opened.guideWindow;
     const QRect guide = windowGeometry(guideWindow).rect;
     QVERIFY(window.contains(guide));
-    const QImage dim = screenshot();
+    TAKE_SCREENSHOT(dim);
     saveArtifact(dim.copy(window), "guide");
 
     // Outside the guide the main window shows through the overlay (veiled).
@@ -787,7 +866,7 @@ void TestEndToEnd::guideDimsWindowScrollsAndClosesByButton()
     for (int i = 0; i < 4; ++i)
         xdotool({"click", "5"});
     QTest::qWait(500);
-    const QImage scrolled = screenshot();
+    TAKE_SCREENSHOT(scrolled);
     QCOMPARE(scrolled.copy(header), dim.copy(header));
     QVERIFY(scrolled.copy(steps) != dim.copy(steps));
     // The close cross in the guide's top-right corner.
@@ -798,7 +877,7 @@ void TestEndToEnd::guideDimsWindowScrollsAndClosesByButton()
     clickAt(cross);
     QTRY_VERIFY_WITH_TIMEOUT(!app.visibleWindows().contains(guideWindow), 5000);
     QTest::qWait(700);
-    const QImage after = screenshot();
+    TAKE_SCREENSHOT(after);
     for (int y = window.top() + 5; y < window.bottom(); y += 53) {
         for (int x = window.left() + 5; x < window.right(); x += 59)
             QVERIFY(near(after.pixelColor(x, y), plain.pixelColor(x, y), 3));
@@ -814,13 +893,15 @@ void TestEndToEnd::guideClosesByEscape()
     QVERIFY(openGuide(app, &opened));
     const QPoint corner = opened.window.topLeft() + QPoint(20, 300);
     const QColor plainCorner = opened.plain.pixelColor(corner);
-    QVERIFY(near(screenshot().pixelColor(corner), veiled(plainCorner), 4));
+    TAKE_SCREENSHOT(dim);
+    QVERIFY(near(dim.pixelColor(corner), veiled(plainCorner), 4));
 
     activate(opened.guideWindow);
     xdotool({"key", "Escape"});
     QTRY_VERIFY_WITH_TIMEOUT(!app.visibleWindows().contains(opened.guideWindow), 5000);
     QTest::qWait(500);
-    QVERIFY(near(screenshot().pixelColor(corner), plainCorner, 3));
+    TAKE_SCREENSHOT(after);
+    QVERIFY(near(after.pixelColor(corner), plainCorner, 3));
     QTRY_COMPARE_WITH_TIMEOUT(app.visibleWindows(), QStringList{app.mainWindow}, 5000);
     QVERIFY(app.closeCleanly());
 }
@@ -841,7 +922,7 @@ void TestEndToEnd::guideStaysOnTopWhenTheMainWindowIsRaised()
     const GuideWindows windows(opening);
     QVERIFY(windows.found());
     qInfo("Win32 order with the guide open: %s", qPrintable(windows.describe(opening)));
-    const QImage before = screenshot();
+    TAKE_SCREENSHOT(before);
     int rc = -1;
     probe({"raise-main", mainTitle}, &rc);
     QCOMPARE(rc, 0);
@@ -852,7 +933,7 @@ void TestEndToEnd::guideStaysOnTopWhenTheMainWindowIsRaised()
         {"window-at", QString::number(guide.center().x()), QString::number(guide.center().y())});
     qInfo("Win32 order after the main window was raised: %s; at the guide's centre: %s",
           qPrintable(windows.describe(raised)), qPrintable(windows.describe(atGuide)));
-    const QImage after = screenshot();
+    TAKE_SCREENSHOT(after);
     saveArtifact(after.copy(opened.window), "guide-after-raise");
 
     QVERIFY(indexOf(opening, windows.guide) < indexOf(opening, windows.overlay));
