@@ -10,28 +10,36 @@
 - same-version upgrades: wixl's MajorUpgrade knows no AllowSameVersionUpgrades, so a rebuilt
   1.0 would install beside an installed 1.0 (every build has a new product code); the upgrade
   row gets msidbUpgradeAttributesVersionMaxInclusive;
-- the log folder writable by the Users group: wixl cannot write MsiLockPermissionsEx.
+- the log folder's permissions (users add and append, administrators alone rewrite or delete):
+  wixl cannot write MsiLockPermissionsEx.
 
-  finish-msi.py PACKAGE.msi
+  finish-msi.py PACKAGE.msi           finish it, then check it as --check does
+  finish-msi.py --check PACKAGE.msi   only check it: exit 1 naming each part not finished
 """
 import os
 import re
 import subprocess
 import sys
 import tempfile
+import xml.etree.ElementTree as ElementTree
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..')
 CODEPAGE = 936
 LANGUAGE = 2052
 ENGLISH_NAME = 'Orla Nova e-Textbook VIP Card'
 VERSION_MAX_INCLUSIVE = 0x200
-# bin\log (the LogFolder row of CreateFolder): full control for SYSTEM and the Administrators.
-# The Users group (BU, S-1-5-32-545) may list the folder and add files to it (0x1200ab, this
-# folder only), and read and append to the files in it (0x12008d, files only): every user can
-# log, also into a minute's file that another user began, but none can rewrite, delete or
-# rename another's lines or the folder. The creator of a file (CO) may modify it (0x1301bf).
-LOG_FOLDER_SDDL = ('D:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200ab;;;BU)(A;OIIO;0x12008d;;;BU)'
-                   '(A;OIIO;0x1301bf;;;CO)')
+# bin\log (the LogFolder row of CreateFolder), protected (P): nothing inherits from Program Files,
+# whose CREATOR OWNER entry would give each file's creator full control of it. SYSTEM and the
+# Administrators have full control. The Users group (BU, S-1-5-32-545) may list the folder and
+# add files to it (0x1200ab, this folder only: no subfolders, no deleting) and read and append
+# to the files in it (0x12008d, files only: no FILE_WRITE_DATA, DELETE or WRITE_DAC), so every
+# user logs, also into a minute's file that another user began, and none rewrites, deletes or
+# renames lines. OWNER RIGHTS (OW, S-1-3-4) replaces the owner's implicit READ_CONTROL and
+# WRITE_DAC with READ_CONTROL alone: a file's creator cannot widen its own rights (only the
+# handle that creates a file gets whatever access it asks for: no folder permission limits it).
+LOG_FOLDER_SDDL = ('D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200ab;;;BU)(A;OIIO;0x12008d;;;BU)'
+                   '(A;OIIO;0x20000;;;OW)')
+WIX = '{http://schemas.microsoft.com/wix/2006/wi}'
 
 
 def window_title():
@@ -40,11 +48,24 @@ def window_title():
 
 
 def export(package, table):
-    """The table's three header lines and its rows, as msiinfo exports them (UTF-8)."""
-    text = subprocess.run(['msiinfo', 'export', package, table], check=True,
-                          stdout=subprocess.PIPE).stdout.decode('utf-8')
-    lines = text.split('\r\n')
+    """The table's three header lines and its rows, as msiinfo exports them (UTF-8); a table
+    the package lacks has none."""
+    result = subprocess.run(['msiinfo', 'export', package, table], stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL)
+    if result.returncode != 0:
+        return [], []
+    lines = result.stdout.decode('utf-8').split('\r\n')
     return lines[:3], [line.split('\t') for line in lines[3:] if line]
+
+
+def declared_shortcuts():
+    """Shortcut Id: (Name, Description) of every Shortcut of vipcard.wxs, as finished."""
+    wxs = ElementTree.parse(os.path.join(ROOT, 'installer', 'vipcard.wxs'))
+    name = window_title()
+    finished = lambda text: name if text == ENGLISH_NAME else text
+    return {shortcut.get('Id'): (finished(shortcut.get('Name')),
+                                 finished(shortcut.get('Description', '')))
+            for shortcut in wxs.iter(WIX + 'Shortcut')}
 
 
 def write(folder, table, header, rows):
@@ -65,11 +86,13 @@ def finish(package):
             idt.write('\r\n\r\n%d\t_ForceCodepage\r\n' % CODEPAGE)
         tables.append(codepage)
 
+        # A table wixl did not write is left for the check below to name.
         header, rows = export(package, 'Property')
         for row in rows:
             if row[0] == 'ProductName':
                 row[1] = name
-        tables.append(write(folder, 'Property', header, rows))
+        if header:
+            tables.append(write(folder, 'Property', header, rows))
 
         header, rows = export(package, 'Shortcut')
         for row in rows:
@@ -77,13 +100,15 @@ def finish(package):
             for column in (2, 6):
                 if row[column] == ENGLISH_NAME:
                     row[column] = name
-        tables.append(write(folder, 'Shortcut', header, rows))
+        if header:
+            tables.append(write(folder, 'Shortcut', header, rows))
 
         header, rows = export(package, 'Upgrade')
         for row in rows:
             if row[6] == 'WIX_UPGRADE_DETECTED':
                 row[4] = str(int(row[4]) | VERSION_MAX_INCLUSIVE)
-        tables.append(write(folder, 'Upgrade', header, rows))
+        if header:
+            tables.append(write(folder, 'Upgrade', header, rows))
 
         tables.append(write(folder, 'MsiLockPermissionsEx', [
             'MsiLockPermissionsEx\tLockObject\tTable\tSDDLText\tCondition',
@@ -105,30 +130,49 @@ def finish(package):
                     field('Revision number (UUID)')], check=True)
 
     # msibuild reports a table it could not import nowhere: read the package back.
-    _, properties = export(package, 'Property')
-    _, shortcuts = export(package, 'Shortcut')
-    _, upgrades = export(package, 'Upgrade')
-    _, locks = export(package, 'MsiLockPermissionsEx')
-    problems = []
-    if ['ProductName', name] not in properties:
-        problems.append('ProductName')
-    if any(row[2] != name for row in shortcuts):
-        problems.append('shortcut names')
+    check(package)
+
+
+def problems(package):
+    """What of the finishing, and of the rows it relies on, the package lacks."""
+    name = window_title()
+    found = []
+    if ['ProductName', name] not in export(package, 'Property')[1]:
+        found.append('ProductName')
+    # Every shortcut that vipcard.wxs declares, under the Chinese name: none may be missing.
+    shortcuts = {row[0]: (row[2], row[6]) for row in export(package, 'Shortcut')[1]}
+    for shortcut, expected in sorted(declared_shortcuts().items()):
+        if shortcuts.get(shortcut) != expected:
+            found.append('shortcut ' + shortcut)
     if not any(row[6] == 'WIX_UPGRADE_DETECTED' and int(row[4]) & VERSION_MAX_INCLUSIVE
-               for row in upgrades):
-        problems.append('same-version upgrade')
-    if not any(row[3] == LOG_FOLDER_SDDL for row in locks):
-        problems.append('MsiLockPermissionsEx')
-    if not re.search(r'^Template: .*;%d$' % LANGUAGE, subprocess.run(
-            ['msiinfo', 'suminfo', package], check=True,
-            stdout=subprocess.PIPE).stdout.decode('utf-8'), re.M):
-        problems.append('template language')
-    if problems:
-        sys.exit('error: %s: not finished: %s' % (package, ', '.join(problems)))
+               for row in export(package, 'Upgrade')[1]):
+        found.append('same-version upgrade')
+    # Without its CreateFolder row the folder is neither created nor locked: Windows Installer
+    # applies the permission row only to an object it installs.
+    if ['LogFolder', 'LogFolder'] not in export(package, 'CreateFolder')[1]:
+        found.append('CreateFolder LogFolder')
+    # Exactly one row, unconditional: two that apply fail the install (error 1942).
+    locks = [row[1:] for row in export(package, 'MsiLockPermissionsEx')[1]
+             if row[1:3] == ['LogFolder', 'CreateFolder']]
+    if locks != [['LogFolder', 'CreateFolder', LOG_FOLDER_SDDL, '']]:
+        found.append('MsiLockPermissionsEx LogFolder')
+    summary = subprocess.run(['msiinfo', 'suminfo', package], stdout=subprocess.PIPE).stdout
+    if not re.search(r'^Template: .*;%d$' % LANGUAGE, summary.decode('utf-8'), re.M):
+        found.append('template language')
+    return found
+
+
+def check(package):
+    found = problems(package)
+    if found:
+        sys.exit('error: %s: not finished: %s' % (package, ', '.join(found)))
 
 
 if __name__ == '__main__':
-    if len(sys.argv) != 2:
+    if len(sys.argv) == 3 and sys.argv[1] == '--check':
+        check(sys.argv[2])
+    elif len(sys.argv) == 2 and not sys.argv[1].startswith('-'):
+        finish(sys.argv[1])
+    else:
         print(__doc__.strip(), file=sys.stderr)
         sys.exit(2)
-    finish(sys.argv[1])

@@ -1,12 +1,10 @@
 #!/usr/bin/env bash
 # Installs what a stage needs and a fresh Debian 12 or 13 machine lacks, once.
-#   scripts/deps.sh linux     the Linux build and its tests (./run, ./test)
-#   scripts/deps.sh api       the Qt 5.9 API-level check: libclang and Qt's source
-#   scripts/deps.sh windows   MinGW-w64, Wine, msitools, osslsigncode and the static Qt for
-#                             Windows (built once); prints the preset that runs under Wine here:
-#                             win32 where this machine runs 32-bit code, else win64
-#   scripts/deps.sh qt ARCH   only the static Qt for i686 or x86_64
-# Sourced (by the scripts' checks), it defines the functions only.
+#   scripts/deps.sh linux|api  the Linux build and its tests | the Qt 5.9 API-level check
+#   scripts/deps.sh windows    MinGW-w64, Wine, msitools, osslsigncode and the static Qt for
+#                              Windows (built once); prints the preset that runs under Wine here
+#   scripts/deps.sh qt ARCH    only the static Qt for i686 or x86_64
+# Sourced, it defines the functions only.
 set -euo pipefail
 shopt -s inherit_errexit
 LESSA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -14,7 +12,7 @@ LESSA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 LESSA_PACKAGES=(cmake ninja-build g++ qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
     fonts-wqy-microhei fontconfig xvfb xauth x11-utils xdotool xcompmgr fluxbox wmctrl imagemagick
     clang libclang-rt-dev python3 dpkg-dev)
-LESSA_API_PACKAGES=(python3-clang libclang-dev)
+LESSA_API_PACKAGES=(python3-clang)
 LESSA_WIN_PACKAGES=(g++-mingw-w64-i686-posix mingw-w64-i686-dev g++-mingw-w64-x86-64-posix
     mingw-w64-x86-64-dev binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine64 make perl
     wixl msitools osslsigncode openssl python3-pefile)
@@ -24,9 +22,7 @@ LESSA_WIN_SRC=/var/cache/lessa/qtbase-src
 LESSA_WIN_LOCKS=/run/lock
 [[ -d $LESSA_WIN_LOCKS ]] || LESSA_WIN_LOCKS=/tmp
 
-lessa_sudo() {
-    if [[ $(id -u) -ne 0 ]]; then sudo "$@"; else "$@"; fi
-}
+lessa_sudo() { if [[ $(id -u) -ne 0 ]]; then sudo "$@"; else "$@"; fi; }
 
 # lessa_install PACKAGE...: those not installed yet; a package this release's registry lacks is
 # named in one line instead of apt's page of output.
@@ -109,11 +105,7 @@ lessa_qt_source_dir() {
 }
 
 # Prints the folder of Qt's patched source, fetching it first when there is none.
-lessa_qt_source() {
-    lessa_qt_source_dir && return
-    lessa_lock qt-source lessa_qt_fetch >&2
-    lessa_qt_source_dir
-}
+lessa_qt_source() { lessa_qt_source_dir || { lessa_lock qt-source lessa_qt_fetch >&2 && lessa_qt_source_dir; }; }
 
 lessa_qt_fetch() {
     lessa_qt_source_dir >/dev/null && return
@@ -182,9 +174,7 @@ lessa_qt_current() {
     [[ $(<"$prefix/.complete") == "$(lessa_qt_stamp "$1" "$src")" ]]
 }
 
-lessa_qt() {
-    lessa_qt_current "$1" || lessa_lock "qt-$1" lessa_qt_build "$1"
-}
+lessa_qt() { lessa_qt_current "$1" || lessa_lock "qt-$1" lessa_qt_build "$1"; }
 
 # Under the qt-ARCH lock; an older Qt in the prefix is replaced.
 lessa_qt_build() {
