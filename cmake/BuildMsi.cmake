@@ -37,6 +37,11 @@ if(NOT at EQUAL 0)
 endif()
 file(REMOVE_RECURSE ${stage})
 lessa_run(${CMAKE_COMMAND} --install ${LESSA_BUILD_DIR} --prefix ${stage})
+# The program packed carries the certificate the package does, even when it was linked unsigned
+# or under another certificate.
+if(LESSA_MSI_SIGN)
+    lessa_run(${LESSA_SOURCE_DIR}/scripts/sign.sh ${stage}/bin/vipcard.exe)
+endif()
 
 file(REMOVE ${LESSA_MSI_FILE})
 execute_process(

@@ -11,7 +11,12 @@
 # not see the host's lock files; so the server is never mistaken for another one.
 set -uo pipefail
 
-# start_server STATE WM: starts Xvfb, and with WM=1 the managers; STATE gets DISPLAY and the pids.
+# started PID: when the process started (field 22 of its stat, after the parenthesised name), so
+# that a pid recorded in a state file is never taken for another process that got it later.
+started() { sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f20; }
+
+# start_server STATE WM: starts Xvfb, and with WM=1 the managers; STATE gets DISPLAY and each
+# process as PID:START.
 start_server() {
     local state=$1 wm=$2 numberfile pid number="" _
     numberfile=$(mktemp) || return 1
@@ -30,13 +35,17 @@ start_server() {
         echo "x-server.sh: Xvfb did not start" >&2
         return 1
     fi
-    local pids=("$pid")
+    local pids=("$pid:$(started "$pid")")
     if [[ $wm == 1 ]]; then
         DISPLAY=:$number setsid fluxbox </dev/null >/dev/null 2>&1 &
-        pids+=($!)
+        pids+=("$!:$(started $!)")
         DISPLAY=:$number setsid xcompmgr </dev/null >/dev/null 2>&1 &
-        pids+=($!)
-        sleep 0.5
+        pids+=("$!:$(started $!)")
+        # Windows mapped before fluxbox manages the screen would stay unmanaged.
+        for _ in $(seq 100); do
+            DISPLAY=:$number wmctrl -m >/dev/null 2>&1 && break
+            sleep 0.1
+        done
     fi
     printf ':%s\n%s\n' "$number" "${pids[*]}" >"$state"
 }
@@ -48,7 +57,9 @@ stop_server() {
     [[ -f $1 ]] || return 0
     read -ra pids < <(sed -n 2p "$1")
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        pid=${pids[i]}
+        pid=${pids[i]%%:*}
+        # Only a process of ours: after a reboot or a crash the pid may be another's.
+        [[ -n $pid && $(started "$pid") == "${pids[i]#*:}" ]] || continue
         kill "$pid" 2>/dev/null || continue
         for _ in $(seq 50); do
             kill -0 "$pid" 2>/dev/null || break
@@ -66,11 +77,12 @@ run)
     wm=0
     [[ ${1:-} == --wm ]] && wm=1 && shift
     state=$(mktemp) || exit 1
+    trap 'stop_server "$state"' EXIT
+    trap 'exit 130' INT
+    trap 'exit 143' TERM HUP
     start_server "$state" "$wm" || exit 1
-    DISPLAY=$(head -1 "$state") "$@"
-    status=$?
-    stop_server "$state"
-    exit $status
+    DISPLAY=$(head -1 "$state") "$@" &
+    wait $!
     ;;
 start)
     stop_server "$1"

@@ -38,5 +38,12 @@ check "a background server answers through its state" \
 pid=$(sed -n 2p "$state")
 bash /tmp/x-server.sh stop "$state"
 check "and is gone after stop" test ! -e "/proc/$pid"
+# A state file left from before a reboot names pids that other processes now have.
+sleep 60 &
+bystander=$!
+printf ':99\n%s:1\n' "$bystander" >"$state"
+bash /tmp/x-server.sh stop "$state"
+check "stop leaves alone a process that only has a recorded pid" kill -0 "$bystander"
+kill "$bystander"
 echo "Totals: $failures failed"
 exit $((failures > 0))
