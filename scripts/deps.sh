@@ -76,13 +76,13 @@ lessa_deb_src() {
     local one_line=/etc/apt/sources.list.d/lessa-deb-src.list source_file
     for source_file in /etc/apt/sources.list.d/*.sources; do
         [[ -f $source_file && $source_file != "$list" ]] || continue
-        grep -qE '^URIs:.*://[^/ ]*debian\.org(/| |$)|^Signed-By:.*debian-archive-keyring' \
+        grep -qE '^URIs:.*://([^/ ]*\.)?debian\.org(/| |$)|^Signed-By:.*debian-archive-keyring' \
             "$source_file" || continue
         sed -e 's/^Types:.*/Types: deb-src/' "$source_file"
         echo
     done | lessa_sudo tee "$list.tmp" >/dev/null
     if [[ -f /etc/apt/sources.list ]]; then
-        local host='[a-z]+://[^/ ]*debian\.org[/ ]' key='\[[^]]*debian-archive-keyring[^]]*\] '
+        local host='[a-z]+://([^/ ]*\.)?debian\.org[/ ]' key='\[[^]]*debian-archive-keyring[^]]*\] '
         { grep -E "^deb ($key|(\[[^]]*\] )?$host)" /etc/apt/sources.list || true; } |
             sed 's/^deb /deb-src /' | lessa_sudo tee "$one_line" >/dev/null
     fi
