@@ -11,7 +11,7 @@ LESSA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 LESSA_PACKAGES=(cmake ninja-build g++ qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
     fonts-wqy-microhei fontconfig xvfb xauth x11-utils xdotool xcompmgr fluxbox wmctrl imagemagick
-    clang libclang-rt-dev python3 dpkg-dev)
+    clang libclang-rt-dev python3 dpkg-dev dbus-daemon at-spi2-core python3-pyatspi)
 LESSA_API_PACKAGES=(python3-clang)
 LESSA_WIN_PACKAGES=(g++-mingw-w64-i686-posix mingw-w64-i686-dev g++-mingw-w64-x86-64-posix
     mingw-w64-x86-64-dev binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine64 make perl

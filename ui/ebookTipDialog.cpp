@@ -2,10 +2,13 @@
 
 #include "TitleButton.h"
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPixmap>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -15,13 +18,14 @@ const char *const stepTextSheet =
     "border-width:0px;border-style: solid;border-color:#e0e0e0;border-radius:4px;"
     "font-size:20px;color:#333333;font-family:微软雅黑";
 
-QLabel *buildStepPicture(int step)
+QLabel *buildStepPicture(int step, const QString &text)
 {
     auto *picture = new QLabel;
     picture->setObjectName(QStringLiteral("stepPicture%1").arg(step));
     picture->setAlignment(Qt::AlignCenter);
     picture->setPixmap(QPixmap(QStringLiteral("images/ebookpic_%1.png").arg(step)));
     picture->setFixedSize(519, 280);
+    picture->setAccessibleDescription(text);
     picture->setStyleSheet(
         QStringLiteral("margin-left:64px;border-width:0px;border-style: solid;border-color:red;"));
     return picture;
@@ -31,8 +35,11 @@ QLabel *buildStepPicture(int step)
 ebookTipDialog::ebookTipDialog(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("ebookTipDialog"));
-    QToolButton *closeButton =
-        TitleButton::create(this, QStringLiteral("images/close.png"), QSize(10, 10));
+    const QString titleText = QStringLiteral("电子课本激活详细指南");
+    // Frameless, the title shows nowhere; screen readers name the window by it.
+    setWindowTitle(titleText);
+    QToolButton *closeButton = TitleButton::create(this, QStringLiteral("images/close.png"),
+                                                   QSize(10, 10), QStringLiteral("关闭"));
     closeButton->setObjectName(QStringLiteral("closeButton"));
     connect(closeButton, SIGNAL(clicked()), this, SLOT(slotdialogclose()));
 
@@ -41,7 +48,7 @@ ebookTipDialog::ebookTipDialog(QWidget *parent) : QDialog(parent)
     titleBarRow->addStretch(0);
     titleBarRow->addWidget(closeButton);
 
-    auto *title = new QLabel(QStringLiteral("电子课本激活详细指南"));
+    auto *title = new QLabel(titleText);
     title->setObjectName(QStringLiteral("guideTitleLabel"));
     title->setFixedHeight(40);
     title->setAlignment(Qt::AlignCenter);
@@ -55,7 +62,7 @@ ebookTipDialog::ebookTipDialog(QWidget *parent) : QDialog(parent)
     contentLayout->setMargin(0);
     for (int step = 1; step <= 3; ++step) {
         QLayout *row = buildStepRow(step, stepTexts[step - 1]);
-        QLabel *picture = buildStepPicture(step);
+        QLabel *picture = buildStepPicture(step, stepTexts[step - 1]);
         contentLayout->addLayout(row);
         contentLayout->addStretch(18);
         contentLayout->addWidget(picture);
@@ -74,6 +81,11 @@ ebookTipDialog::ebookTipDialog(QWidget *parent) : QDialog(parent)
     scrollArea->setFixedSize(540, 426);
     scrollArea->setWidget(content);
     scrollArea->setWidgetResizable(true);
+    // The close button keeps the keyboard and passes the scrolling keys on to the steps, so
+    // the scroll area needs no focus, and no focus mark, of its own.
+    scrollArea->setFocusPolicy(Qt::NoFocus);
+    stepScrollBar = scrollArea->verticalScrollBar();
+    closeButton->installEventFilter(this);
 
     auto *mainLayout = new QVBoxLayout;
     mainLayout->addLayout(titleBarRow);
@@ -110,6 +122,24 @@ QLayout *ebookTipDialog::buildStepRow(int step, const QString &text)
     row->addSpacing(0);
     row->addWidget(stepText);
     return row;
+}
+
+bool ebookTipDialog::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(watched, event);
+    switch (static_cast<QKeyEvent *>(event)->key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+        QCoreApplication::sendEvent(stepScrollBar, event);
+        return true;
+    default:
+        return false;
+    }
 }
 
 void ebookTipDialog::showdialog()

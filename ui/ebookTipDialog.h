@@ -4,6 +4,7 @@
 #include <QDialog>
 
 class QLayout;
+class QScrollBar;
 
 // The illustrated three-step guide to redeeming the VIP card in the e-textbook client.
 class ebookTipDialog : public QDialog
@@ -21,6 +22,8 @@ public:
     // ends here, so sigdialogclose() is emitted exactly once per closing, before hiding.
     void done(int result) override;
 
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 signals:
     void sigdialogclose();
 
@@ -30,6 +33,7 @@ public slots:
 private:
     QLayout *buildStepRow(int step, const QString &text);
     bool closeAnnounced = false;
+    QScrollBar *stepScrollBar = nullptr;
 };
 
 #endif // EBOOKTIPDIALOG_H

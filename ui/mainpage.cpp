@@ -2,6 +2,8 @@
 #include "ui_mainpage.h"
 
 #include "InstallPathSetting.h"
+#include "LabelButtonAccessible.h"
+#include "LinkLabelAccessible.h"
 #include "ShellLauncher.h"
 #include "SystemShellLauncher.h"
 #include "TitleButton.h"
@@ -9,10 +11,12 @@
 #include "TzCloud.h"
 #include "ebookTipDialog.h"
 
+#include <QAccessible>
 #include <QCursor>
 #include <QDebug>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPalette>
@@ -23,10 +27,41 @@
 
 namespace
 {
-QLabel *buildCardLabel(const QString &text, Qt::Alignment alignment, int height,
-                       const char *styleSheet)
+const QString openClientName = QStringLiteral("openClientLabel");
+const QString guideLinkName = QStringLiteral("guideLinkLabel");
+
+// The card's two actions are labels that act as a button and a link: screen readers are told so.
+QAccessibleInterface *cardAccessible(const QString &className, QObject *object)
 {
-    auto *label = new QLabel(text);
+    if (className != QLatin1String("QLabel"))
+        return nullptr;
+    auto *label = static_cast<QLabel *>(object);
+    if (label->objectName() == openClientName)
+        return new LabelButtonAccessible(label);
+    if (label->objectName() == guideLinkName)
+        return new LinkLabelAccessible(label);
+    return nullptr;
+}
+
+// Enter, Return or Space, pressed once: what a click on a button is for the keyboard.
+bool isActivationKey(const QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    const auto *key = static_cast<const QKeyEvent *>(event);
+    return (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter ||
+            key->key() == Qt::Key_Space) &&
+           !(key->modifiers() & ~Qt::KeypadModifier);
+}
+
+// The object name comes first: with a screen reader running, setting the text already makes
+// the label's accessible interface, which the name chooses.
+QLabel *buildCardLabel(const QString &objectName, const QString &text, Qt::Alignment alignment,
+                       int height, const char *styleSheet)
+{
+    auto *label = new QLabel;
+    label->setObjectName(objectName);
+    label->setText(text);
     label->setAlignment(alignment);
     label->setFixedWidth(278);
     label->setFixedHeight(height);
@@ -42,6 +77,8 @@ mainpage::mainpage(QWidget *parent)
     setWindowFlags(Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint);
     setAutoFillBackground(true);
     setPalette(QPalette(QColor(qRgb(0, 0, 10)), QColor(230, 234, 237, 255)));
+    static const bool accessibleCardInstalled = (QAccessible::installFactory(cardAccessible), true);
+    Q_UNUSED(accessibleCardInstalled);
 
     mainLayout = new QVBoxLayout;
     panelsLayout = new QHBoxLayout;
@@ -91,7 +128,15 @@ void mainpage::initUi()
     mainLayout->setStretchFactor(panelsLayout, 480);
 
     openClientLabel->installEventFilter(this);
+    guideLinkLabel->installEventFilter(this);
     setLayout(mainLayout);
+    // Tab goes the way the eye reads: minimise, close, the guide link, "打开客户端".
+    setTabOrder(openClientLabel, minimizeButton);
+    setTabOrder(minimizeButton, closeButton);
+    setTabOrder(closeButton, guideLinkLabel);
+    // Focus starts on "打开客户端", the card's main action, as a dialog's on its default
+    // button: given when the window is shown, since a later change of its flags clears it.
+    installEventFilter(this);
 }
 
 QLayout *mainpage::buildTitleRow()
@@ -109,22 +154,20 @@ QLayout *mainpage::buildTitleRow()
     title->setStyleSheet(QStringLiteral("QLabel{font: 20px 微软雅黑;color: #333333; bold: true}"));
     title->setText(QStringLiteral("Orla Nova 电子课本"));
 
-    QToolButton *closeButton =
-        TitleButton::create(this, QStringLiteral("images/close.png"), QSize(10, 10));
-    QToolButton *miniButton =
-        TitleButton::create(this, QStringLiteral("images/mini.png"), QSize(5, 5));
+    closeButton = TitleButton::create(this, QStringLiteral("images/close.png"), QSize(10, 10),
+                                      QStringLiteral("关闭"));
+    minimizeButton = TitleButton::create(this, QStringLiteral("images/mini.png"), QSize(5, 5),
+                                         QStringLiteral("最小化"));
     closeButton->setObjectName(QStringLiteral("closeButton"));
-    miniButton->setObjectName(QStringLiteral("minimizeButton"));
-    closeButton->setToolTip(QStringLiteral("关闭"));
-    miniButton->setToolTip(QStringLiteral("最小化"));
+    minimizeButton->setObjectName(QStringLiteral("minimizeButton"));
 
-    connect(miniButton, SIGNAL(clicked()), this, SLOT(showmini()));
+    connect(minimizeButton, SIGNAL(clicked()), this, SLOT(showmini()));
     connect(closeButton, SIGNAL(clicked()), this, SLOT(close()));
 
     auto *row = new QHBoxLayout;
     row->addWidget(logo);
     row->addWidget(title);
-    row->addWidget(miniButton);
+    row->addWidget(minimizeButton);
     row->addWidget(closeButton);
     row->setMargin(0);
     return row;
@@ -170,24 +213,25 @@ QLayout *mainpage::buildEbookColumn()
     picture->setMargin(0);
 
     QLabel *cardTitle =
-        buildCardLabel(QStringLiteral("Orla Nova人教社电子课本\n一年VIP卡"), Qt::AlignHCenter, 85,
+        buildCardLabel(QStringLiteral("cardTitleLabel"),
+                       QStringLiteral("Orla Nova人教社电子课本\n一年VIP卡"), Qt::AlignHCenter, 85,
                        "margin-left:10px;border-width:0px;border-style: solid;border-color:#e0e0e0;"
                        "font-size:20px;color:#333333;font-family:微软雅黑");
-    cardTitle->setObjectName(QStringLiteral("cardTitleLabel"));
 
-    QLabel *cardName = buildCardLabel(QStringLiteral("一年VIP卡"), Qt::AlignHCenter, 45,
+    QLabel *cardName = buildCardLabel(QStringLiteral("cardNameLabel"), QStringLiteral("一年VIP卡"),
+                                      Qt::AlignHCenter, 45,
                                       "border-width:0px;border-style: solid;border-color:#e0e0e0;"
                                       "font-size:16px;color:#333333;font-family:微软雅黑");
-    cardName->setObjectName(QStringLiteral("cardNameLabel"));
     cardName->setVisible(false);
 
     QLabel *prompt =
-        buildCardLabel(QStringLiteral("激活Orla Nova人教社电子课本VIP卡:"), Qt::AlignLeft, 25,
+        buildCardLabel(QStringLiteral("promptLabel"),
+                       QStringLiteral("激活Orla Nova人教社电子课本VIP卡:"), Qt::AlignLeft, 25,
                        "border-width:0px;border-style: solid;border-color:#e0e0e0;"
                        "font-size:16px;color:#4778c7;font-family:微软雅黑");
-    prompt->setObjectName(QStringLiteral("promptLabel"));
 
-    QLabel *description = buildCardLabel(
+    guideLinkLabel = buildCardLabel(
+        guideLinkName,
         QStringLiteral("语数外等10大学科，104本电子课本打开Orla Nova客户端，进入个人中心激活使用。"
                        "查看详细<html><a href=\"ebookurl\" "
                        "style='text-decoration:none;color:#4778c7;font-size:14px;'>激活指南</a>"
@@ -195,16 +239,19 @@ QLayout *mainpage::buildEbookColumn()
         Qt::AlignHCenter, 70,
         "border-width:0px;border-style: solid;border-color:#e0e0e0;font-size:14px;"
         "color:#333333;font-family:微软雅黑");
-    description->setObjectName(QStringLiteral("guideLinkLabel"));
-    description->setWordWrap(true);
-    description->setAlignment(Qt::AlignTop);
-    connect(description, SIGNAL(linkActivated(QString)), this, SLOT(openUrl(QString)));
+    guideLinkLabel->setWordWrap(true);
+    guideLinkLabel->setAlignment(Qt::AlignTop);
+    // Tab reaches the link; a click on it still takes no focus, as before.
+    guideLinkLabel->setFocusPolicy(Qt::TabFocus);
+    connect(guideLinkLabel, SIGNAL(linkActivated(QString)), this, SLOT(openUrl(QString)));
 
+    // The label's own sheet outranks every application rule, so its focus ring lives here.
     openClientLabel = buildCardLabel(
-        QStringLiteral("打开客户端"), Qt::AlignCenter, 40,
-        "border-width:1px;border-style: solid;border-color:#e0e0e0;border-radius:4px;"
-        "font-size:16px;color:#ffffff;font-family:微软雅黑;background-color:#4778c7;");
-    openClientLabel->setObjectName(QStringLiteral("openClientLabel"));
+        openClientName, QStringLiteral("打开客户端"), Qt::AlignCenter, 40,
+        "QLabel{border-width:1px;border-style: solid;border-color:#e0e0e0;border-radius:4px;"
+        "font-size:16px;color:#ffffff;font-family:微软雅黑;background-color:#4778c7;}"
+        "QLabel:focus{border:2px solid #1d3c70;}");
+    openClientLabel->setFocusPolicy(Qt::TabFocus);
     openClientLabel->setCursor(Qt::PointingHandCursor);
 
     auto *cardLayout = new QVBoxLayout;
@@ -212,7 +259,7 @@ QLayout *mainpage::buildEbookColumn()
     cardLayout->addWidget(cardTitle);
     cardLayout->addWidget(cardName);
     cardLayout->addWidget(prompt);
-    cardLayout->addWidget(description);
+    cardLayout->addWidget(guideLinkLabel);
     cardLayout->addSpacing(40);
     cardLayout->addWidget(openClientLabel);
     cardLayout->addSpacing(30);
@@ -240,11 +287,52 @@ QString mainpage::readInstallPath()
 
 bool mainpage::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == this) {
+        if (event->type() == QEvent::Show && !focusWidget())
+            openClientLabel->setFocus();
+        return false;
+    }
+    if (watched == guideLinkLabel)
+        return guideLinkEvent(event);
+    if (watched == openClientLabel && isActivationKey(event)) {
+        if (!static_cast<QKeyEvent *>(event)->isAutoRepeat())
+            openClient();
+        return true;
+    }
     if (event->type() != QEvent::MouseButtonPress)
         return false;
     if (watched == openClientLabel)
         openClient();
     return true;
+}
+
+// Keyboard focus and keys of the guide link; its mouse events pass untouched.
+bool mainpage::guideLinkEvent(QEvent *event)
+{
+    const QVector<LinkLabelAccessible::Anchor> anchors =
+        LinkLabelAccessible::anchors(guideLinkLabel);
+    if (anchors.isEmpty())
+        return false;
+    const LinkLabelAccessible::Anchor &link = anchors.first();
+    if (event->type() == QEvent::FocusIn) {
+        // The selected link is the focus mark (the style sheets colour it); a screen reader
+        // hears the link rather than the whole sentence.
+        guideLinkLabel->setSelection(link.start, link.text.size());
+        if (QAccessible::isActive()) {
+            QAccessibleInterface *label = QAccessible::queryAccessibleInterface(guideLinkLabel);
+            if (QAccessibleInterface *linkInterface = label ? label->child(0) : nullptr) {
+                QAccessibleEvent focus(linkInterface, QAccessible::Focus);
+                QAccessible::updateAccessibility(&focus);
+            }
+        }
+    } else if (event->type() == QEvent::FocusOut) {
+        guideLinkLabel->setSelection(0, 0);
+    } else if (isActivationKey(event)) {
+        if (!static_cast<QKeyEvent *>(event)->isAutoRepeat())
+            emit guideLinkLabel->linkActivated(link.href);
+        return true;
+    }
+    return false;
 }
 
 void mainpage::openClient()
@@ -317,6 +405,12 @@ void mainpage::openUrl(QString link)
     dialog->windowHandle()->setTransientParent(g_backGroundWnd->windowHandle());
     dialog->showdialog();
     connect(dialog, SIGNAL(sigdialogclose()), this, SLOT(slotdialogclose()));
+    // The keyboard comes back to the window, and so to what had its focus (the guide link
+    // when the guide was opened from it), whatever window the platform would activate.
+    connect(dialog, &QDialog::finished, this, [this] {
+        if (isVisible() && !isMinimized())
+            activateWindow();
+    });
     qDebug() << link;
 }
 

@@ -8,6 +8,7 @@
 
 class QHBoxLayout;
 class QLabel;
+class QToolButton;
 class QVBoxLayout;
 class ShellLauncher;
 class TzCloud;
@@ -49,6 +50,7 @@ private:
     QLayout *buildEbookColumn();
     QString readInstallPath();
     void openClient();
+    bool guideLinkEvent(QEvent *event);
     void showbackground();
 
     Ui::mainpage *ui;
@@ -59,6 +61,9 @@ private:
     bool dragging;
     QPoint dragOffset;
     TzCloud *cloud = nullptr;
+    QLabel *guideLinkLabel = nullptr;
+    QToolButton *minimizeButton = nullptr;
+    QToolButton *closeButton = nullptr;
     std::unique_ptr<ShellLauncher> launcher;
 };
 

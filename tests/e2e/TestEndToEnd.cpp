@@ -184,6 +184,18 @@ bool near(const QColor &a, const QColor &b, int tolerance)
            qAbs(a.blue() - b.blue()) <= tolerance;
 }
 
+// Pixels of the accent colour in area: the title buttons' focus rings and the selected guide
+// link (the link's focus mark) are drawn in it.
+int accentPixels(const QImage &shot, const QRect &area)
+{
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x)
+            count += near(shot.pixelColor(x, y), accent, 24);
+    }
+    return count;
+}
+
 QColor dimmed(const QColor &c)
 {
     const auto d = [](int v) { return qRound(v * 95 / 255.0); };
@@ -394,6 +406,7 @@ public:
         QByteArray versionIni; // null: no version.ini
         bool versionIniIsDirectory = false;
         bool logIsPlainFile = false;
+        bool accessibilityBus = false; // publish the widgets on the AT-SPI bus
     };
 
     explicit AppSession(const Options &options) : options(options) {}
@@ -481,6 +494,8 @@ public:
         environment.remove("QT_QPA_PLATFORM");
         environment.insert("XDG_CONFIG_DIRS", dir.path() + "/xdg");
         environment.insert("XDG_CONFIG_HOME", dir.path() + "/home-config");
+        if (options.accessibilityBus)
+            environment.insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
         process.setProcessEnvironment(environment);
         process.setWorkingDirectory(work());
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -614,6 +629,8 @@ private slots:
     void guideDimsWindowScrollsAndClosesByButton();
     void guideClosesByEscape();
     void guideStaysOnTopWhenTheMainWindowIsRaised();
+    void drivesEverythingByKeyboard();
+    void screenReaderFindsAndPressesEveryControl();
     void writesLogWithNeedLog();
     void survivesBadSetups_data();
     void survivesBadSetups();
@@ -960,6 +977,144 @@ void TestEndToEnd::guideStaysOnTopWhenTheMainWindowIsRaised()
     const QPoint cross = darkCentroid(after, QRect(guide.right() - 60, guide.top(), 60, 60), &ink);
     QVERIFY(ink > 5);
     clickAt(cross);
+    QTRY_COMPARE_WITH_TIMEOUT(app.visibleWindows(), QStringList{app.mainWindow}, 5000);
+    QVERIFY(app.closeCleanly());
+}
+
+// Tab, Enter and Escape alone: focus starts on "打开客户端", Tab walks minimise, close and the
+// guide link, each with its mark; Enter opens the guide above the veil, Escape closes it and
+// gives the focus back to the link; Enter on "打开客户端" starts the client.
+void TestEndToEnd::drivesEverythingByKeyboard()
+{
+    AppSession app({});
+    QVERIFY(app.prepare());
+    QVERIFY(app.start());
+    const QRect window = windowGeometry(app.mainWindow).rect;
+    activate(app.mainWindow);
+    QTest::qWait(300);
+    TAKE_SCREENSHOT(start);
+    const QRect block = openClientBlock(start, window);
+    QVERIFY(!block.isEmpty());
+    // Focused, "打开客户端" has a dark ring; unfocused, its light grey border.
+    const QPoint ring(block.left() - 1, block.center().y());
+    const QRect titleButtons(window.right() - 70, window.top(), 70, 40);
+    const QRect linkArea(block.left(), block.top() - 120, block.width(), 80);
+    QVERIFY2(start.pixelColor(ring).value() < 0x90, qPrintable(start.pixelColor(ring).name()));
+    QCOMPARE(accentPixels(start, titleButtons), 0);
+    const int plainLink = accentPixels(start, linkArea);
+
+    xdotool({"key", "Tab"});
+    QTest::qWait(300);
+    TAKE_SCREENSHOT(onMinimise);
+    QVERIFY(accentPixels(onMinimise, titleButtons) > 10);
+    QVERIFY(onMinimise.pixelColor(ring).value() > 0xc0);
+    xdotool({"key", "Tab", "Tab"});
+    QTest::qWait(300);
+    TAKE_SCREENSHOT(onLink);
+    QCOMPARE(accentPixels(onLink, titleButtons), 0);
+    QVERIFY2(accentPixels(onLink, linkArea) > plainLink + 300,
+             qPrintable(QStringLiteral("%1 accent pixels, %2 unfocused")
+                            .arg(accentPixels(onLink, linkArea))
+                            .arg(plainLink)));
+    saveArtifact(onLink.copy(window), "keyboard-link-focus");
+
+    xdotool({"key", "Return"});
+    const QString guideWindow = app.windowOfSize(QSize(560, 544));
+    QVERIFY(!guideWindow.isEmpty());
+    QTest::qWait(700);
+    TAKE_SCREENSHOT(opened);
+    const QRect guide = windowGeometry(guideWindow).rect;
+    const QPoint corner = window.topLeft() + QPoint(20, 300);
+    QVERIFY(near(opened.pixelColor(corner), veiled(start.pixelColor(corner)), 4));
+    // Above the veil, not under it.
+    QVERIFY(near(opened.pixelColor(guide.topLeft() + QPoint(30, 30)), windowBackground, 4));
+
+    xdotool({"key", "Escape"});
+    QTRY_VERIFY_WITH_TIMEOUT(!app.visibleWindows().contains(guideWindow), 5000);
+    QTest::qWait(700);
+    TAKE_SCREENSHOT(closed);
+    QVERIFY(near(closed.pixelColor(corner), start.pixelColor(corner), 3));
+    QVERIFY(accentPixels(closed, linkArea) > plainLink + 300);
+
+    xdotool({"key", "Tab"});
+    QTest::qWait(300);
+    TAKE_SCREENSHOT(onOpenClient);
+    QVERIFY(onOpenClient.pixelColor(ring).value() < 0x90);
+    xdotool({"key", "Return"});
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(app.marker()), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(isMinimised(app.mainWindow), 5000);
+    QVERIFY(app.closeCleanly());
+}
+
+// Through the AT-SPI bus, as Orca reads it: every control by role and name, each with a press
+// action; pressing the guide link opens the guide over the veil as a click does.
+void TestEndToEnd::screenReaderFindsAndPressesEveryControl()
+{
+    if (wine().active())
+        QSKIP("AT-SPI is the Linux desktop's accessibility bus");
+    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+        QSKIP("needs a D-Bus session for the accessibility bus (the TestEndToEnd-atspi test)");
+    AppSession::Options options;
+    options.accessibilityBus = true;
+    AppSession app(options);
+    QVERIFY(app.prepare());
+    QVERIFY(app.start());
+    const QString probe = QStringLiteral(LESSA_SOURCE_DIR "/tests/e2e/atspi-probe.py");
+    const QString pid = QString::number(app.process.processId());
+    // Each accessible object of the program: role, name, description and actions.
+    const auto readTree = [&] {
+        int exitCode = -1;
+        const QString tree = QString::fromUtf8(run(probe, {"list", pid}, &exitCode, 30000));
+        if (exitCode != 0)
+            qWarning("atspi-probe.py list exited with %d:\n%s", exitCode, qPrintable(tree));
+        QList<QStringList> objects;
+        for (const QString &line : tree.split('\n')) {
+            const QStringList fields = line.split('\t');
+            if (fields.size() == 5)
+                objects << fields.mid(1);
+        }
+        return objects;
+    };
+    const auto has = [](const QList<QStringList> &objects, const QString &role, const QString &name,
+                        const QString &description, const QString &action) {
+        for (const QStringList &object : objects) {
+            if (object.at(0) == role && object.at(1) == name &&
+                (description.isNull() || object.at(2) == description) &&
+                (action.isNull() || object.at(3).split(',').contains(action)))
+                return true;
+        }
+        qWarning("no %s named \"%s\"%s%s", qPrintable(role), qPrintable(name),
+                 qPrintable(description.isNull() ? QString() : " described \"" + description + '"'),
+                 qPrintable(action.isNull() ? QString() : " with the action " + action));
+        return false;
+    };
+    const QString press = QStringLiteral("Press");
+    const QList<QStringList> main = readTree();
+    QVERIFY(has(main, "dialog", mainTitle, QString(), QString()));
+    QVERIFY(has(main, "push button", QStringLiteral("最小化"), QString(), press));
+    QVERIFY(has(main, "push button", QStringLiteral("关闭"), QString(), press));
+    QVERIFY(has(main, "link", QStringLiteral("激活指南"), QString(), press));
+    QVERIFY(has(main, "push button", QStringLiteral("打开客户端"), QString(), press));
+
+    TAKE_SCREENSHOT(plain);
+    const QRect window = windowGeometry(app.mainWindow).rect;
+    int exitCode = -1;
+    run(probe, {"press", pid, "link", QStringLiteral("激活指南")}, &exitCode, 30000);
+    QCOMPARE(exitCode, 0);
+    const QString guideWindow = app.windowOfSize(QSize(560, 544));
+    QVERIFY(!guideWindow.isEmpty());
+    QTest::qWait(700);
+    TAKE_SCREENSHOT(opened);
+    const QPoint corner = window.topLeft() + QPoint(20, 300);
+    QVERIFY(near(opened.pixelColor(corner), veiled(plain.pixelColor(corner)), 4));
+
+    const QList<QStringList> guide = readTree();
+    QVERIFY(has(guide, "dialog", QStringLiteral("电子课本激活详细指南"), QString(), QString()));
+    QVERIFY(has(guide, "push button", QStringLiteral("关闭"), QString(), press));
+    for (const char *step : {"注册,登录Orla Nova客户端", "进入个人中心", "填写VIP充值卡"})
+        QVERIFY(has(guide, "image", QString(""), QString::fromUtf8(step), QString()));
+    activate(guideWindow);
+    xdotool({"key", "Escape"});
     QTRY_COMPARE_WITH_TIMEOUT(app.visibleWindows(), QStringList{app.mainWindow}, 5000);
     QVERIFY(app.closeCleanly());
 }

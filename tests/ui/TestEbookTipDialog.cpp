@@ -1,6 +1,7 @@
 #include "WidgetFinder.h"
 #include "ebookTipDialog.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QBoxLayout>
 #include <QLabel>
@@ -22,6 +23,8 @@ private slots:
     void showsModallyWithoutBlocking();
     void announcesEachClosingOnce();
     void buildsWithoutImages();
+    void keyboardScrollsAndCloses();
+    void screenReaderNamesTheGuideAndItsSteps();
 };
 
 void TestEbookTipDialog::initTestCase()
@@ -218,3 +221,55 @@ void TestEbookTipDialog::buildsWithoutImages()
 
 QTEST_MAIN(TestEbookTipDialog)
 #include "TestEbookTipDialog.moc"
+
+void TestEbookTipDialog::keyboardScrollsAndCloses()
+{
+    ebookTipDialog dialog(nullptr);
+    QSignalSpy spy(&dialog, SIGNAL(sigdialogclose()));
+    auto *close = findByName<QToolButton>(&dialog, "closeButton");
+    auto *scrollArea = findByName<QScrollArea>(&dialog, "guideScrollArea");
+    QVERIFY(close && scrollArea);
+    QScrollBar *bar = scrollArea->verticalScrollBar();
+    dialog.showdialog();
+    QApplication::setActiveWindow(&dialog);
+    QTRY_COMPARE(QApplication::focusWidget(), close);
+
+    // The close button is the guide's only stop; the scrolling keys still reach the steps.
+    QTest::keyClick(close, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), close);
+    QTest::keyClick(close, Qt::Key_Down);
+    QVERIFY(bar->value() > 0);
+    QTest::keyClick(close, Qt::Key_End);
+    QCOMPARE(bar->value(), bar->maximum());
+    QTest::keyClick(close, Qt::Key_PageUp);
+    QVERIFY(bar->value() < bar->maximum());
+    QTest::keyClick(close, Qt::Key_Home);
+    QCOMPARE(bar->value(), 0);
+    QCOMPARE(spy.count(), 0);
+
+    QTest::keyClick(close, Qt::Key_Return);
+    QCOMPARE(spy.count(), 1);
+    QVERIFY(!dialog.isVisible());
+}
+
+void TestEbookTipDialog::screenReaderNamesTheGuideAndItsSteps()
+{
+    ebookTipDialog dialog(nullptr);
+    QAccessibleInterface *guide = QAccessible::queryAccessibleInterface(&dialog);
+    QVERIFY(guide);
+    QCOMPARE(guide->text(QAccessible::Name), QStringLiteral("电子课本激活详细指南"));
+    QAccessibleInterface *close =
+        QAccessible::queryAccessibleInterface(findByName<QToolButton>(&dialog, "closeButton"));
+    QVERIFY(close);
+    QCOMPARE(close->role(), QAccessible::Button);
+    QCOMPARE(close->text(QAccessible::Name), QStringLiteral("关闭"));
+    const QStringList steps = {QStringLiteral("注册,登录Orla Nova客户端"),
+                               QStringLiteral("进入个人中心"), QStringLiteral("填写VIP充值卡")};
+    for (int step = 1; step <= 3; ++step) {
+        auto *picture =
+            findByName<QLabel>(&dialog, qPrintable(QStringLiteral("stepPicture%1").arg(step)));
+        QVERIFY(picture);
+        QCOMPARE(QAccessible::queryAccessibleInterface(picture)->text(QAccessible::Description),
+                 steps.at(step - 1));
+    }
+}

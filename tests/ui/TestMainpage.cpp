@@ -7,6 +7,7 @@
 #include "ebookTipDialog.h"
 #include "mainpage.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QBoxLayout>
 #include <QLabel>
@@ -75,6 +76,9 @@ private slots:
     void everyWayOfClosingTheGuideHidesTheOverlay();
     void secondOpeningFollowsTheMovedWindow();
     void objectCountStaysFlatOverGuideCycles();
+    void tabReachesEveryActionInReadingOrder();
+    void keysDoWhatClicksDo();
+    void screenReaderNamesAndPressesEveryControl();
 
 private:
     void setInstallPath(const QVariant &value, QSettings::Format format = QSettings::NativeFormat);
@@ -82,6 +86,8 @@ private:
     ebookTipDialog *openGuide(mainpage *window);
     // A folder of the throw-away install root, spelt as a registry value would be.
     QString installFolder(const QString &name) const;
+    // The window active, as a user finds it after start-up.
+    mainpage *createActiveWindow();
 
     QTemporaryDir registry;
     QTemporaryDir installRoot;
@@ -154,6 +160,15 @@ mainpage *TestMainpage::createWindow()
     if (!QTest::qWaitForWindowExposed(window.data()))
         qWarning("main window not exposed");
     return window.data();
+}
+
+mainpage *TestMainpage::createActiveWindow()
+{
+    mainpage *w = createWindow();
+    QApplication::setActiveWindow(w);
+    if (!QTest::qWaitForWindowActive(w))
+        qWarning("main window not active");
+    return w;
 }
 
 ebookTipDialog *TestMainpage::openGuide(mainpage *target)
@@ -763,3 +778,137 @@ void TestMainpage::objectCountStaysFlatOverGuideCycles()
 
 QTEST_MAIN(TestMainpage)
 #include "TestMainpage.moc"
+
+void TestMainpage::tabReachesEveryActionInReadingOrder()
+{
+    mainpage *w = createActiveWindow();
+    QWidget *const openClient = findByName<QLabel>(w, "openClientLabel");
+    auto *guideLink = findByName<QLabel>(w, "guideLinkLabel");
+    const QList<QWidget *> order = {findByName<QToolButton>(w, "minimizeButton"),
+                                    findByName<QToolButton>(w, "closeButton"), guideLink,
+                                    openClient};
+    QVERIFY(!order.contains(nullptr));
+    QCOMPARE(QApplication::focusWidget(), openClient);
+    for (int round = 0; round < 2; ++round) {
+        for (QWidget *expected : order) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), expected);
+        }
+    }
+    for (int i = order.size() - 2; i >= -1; --i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), order.value(i, openClient));
+    }
+    // The focused link is selected (the focus mark); away from it, nothing is.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QCOMPARE(QApplication::focusWidget(), guideLink);
+    QCOMPARE(guideLink->selectedText(), QStringLiteral("激活指南"));
+    QTest::keyClick(guideLink, Qt::Key_Tab);
+    QVERIFY(!guideLink->hasSelectedText());
+}
+
+void TestMainpage::keysDoWhatClicksDo()
+{
+    setInstallPath(installFolder("Apps"));
+    mainpage *w = createActiveWindow();
+    auto *openClient = findByName<QLabel>(w, "openClientLabel");
+    auto *guideLink = findByName<QLabel>(w, "guideLinkLabel");
+    auto *minimize = findByName<QToolButton>(w, "minimizeButton");
+    QVERIFY(openClient && guideLink && minimize);
+
+    // Enter, the keypad's Enter and Space each start the client once; a held key repeats nothing.
+    QTest::keyClick(openClient, Qt::Key_Return);
+    QTest::keyClick(openClient, Qt::Key_Enter, Qt::KeypadModifier);
+    QTest::keyClick(openClient, Qt::Key_Space);
+    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "), true);
+    QApplication::sendEvent(openClient, &repeat);
+    QTest::keyClick(openClient, Qt::Key_Return, Qt::ControlModifier);
+    QCOMPARE(launcher->calls.size(), 3);
+    QCOMPARE(launcher->calls.first().file,
+             installFolder("Apps") + "\\OrlaEntrance\\OrlaEntrance.exe");
+
+    // Enter on the link opens the guide over the veil; closing it gives the focus back.
+    w->showNormal();
+    QApplication::setActiveWindow(w);
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    guideLink->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(guideLink, Qt::Key_Return);
+    QCOMPARE(openGuides().size(), 1);
+    ebookTipDialog *guide = openGuides().first();
+    QVERIFY(guide->isVisible());
+    QVERIFY(g_backGroundWnd && g_backGroundWnd->isVisible());
+    auto *guideClose = findByName<QToolButton>(guide, "closeButton");
+    QVERIFY(guideClose);
+    QTRY_COMPARE(QApplication::focusWidget(), guideClose);
+    QTest::keyClick(guideClose, Qt::Key_Space);
+    QVERIFY(!guide->isVisible());
+    QVERIFY(g_backGroundWnd->isHidden());
+    QTRY_COMPARE(QApplication::focusWidget(), guideLink);
+    QCOMPARE(guideLink->selectedText(), QStringLiteral("激活指南"));
+    QTest::keyClick(guideLink, Qt::Key_Space);
+    QTRY_COMPARE(openGuides().size(), 1);
+    QVERIFY(openGuides().first()->isVisible());
+    openGuides().first()->close();
+
+    // Enter on a title button clicks it.
+    QTRY_VERIFY(w->isActiveWindow());
+    QTest::keyClick(minimize, Qt::Key_Return);
+    QVERIFY(w->isMinimized());
+}
+
+void TestMainpage::screenReaderNamesAndPressesEveryControl()
+{
+    setInstallPath(installFolder("Apps"));
+    mainpage *w = createActiveWindow();
+    QAccessibleInterface *windowInterface = QAccessible::queryAccessibleInterface(w);
+    QVERIFY(windowInterface);
+    QVERIFY(!w->windowTitle().isEmpty());
+    QCOMPARE(windowInterface->text(QAccessible::Name), w->windowTitle());
+
+    struct Control {
+        const char *objectName;
+        QString name;
+    };
+    for (const Control &control : {Control{"minimizeButton", QStringLiteral("最小化")},
+                                   Control{"closeButton", QStringLiteral("关闭")},
+                                   Control{"openClientLabel", QStringLiteral("打开客户端")}}) {
+        QAccessibleInterface *button =
+            QAccessible::queryAccessibleInterface(findByName<QWidget>(w, control.objectName));
+        QVERIFY(button);
+        QCOMPARE(button->role(), QAccessible::Button);
+        QCOMPARE(button->text(QAccessible::Name), control.name);
+        QVERIFY(button->actionInterface());
+        QVERIFY(button->actionInterface()->actionNames().contains(
+            QAccessibleActionInterface::pressAction()));
+    }
+    QAccessibleInterface *openClient =
+        QAccessible::queryAccessibleInterface(findByName<QWidget>(w, "openClientLabel"));
+    openClient->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QTRY_COMPARE(launcher->calls.size(), 1);
+
+    // The description is text with the guide link inside it.
+    QAccessibleInterface *description =
+        QAccessible::queryAccessibleInterface(findByName<QWidget>(w, "guideLinkLabel"));
+    QVERIFY(description);
+    QCOMPARE(description->role(), QAccessible::StaticText);
+    QVERIFY(description->text(QAccessible::Name).endsWith(QStringLiteral("查看详细激活指南")));
+    QCOMPARE(description->childCount(), 1);
+    QAccessibleInterface *link = description->child(0);
+    QVERIFY(link);
+    QCOMPARE(link->role(), QAccessible::Link);
+    QCOMPARE(link->text(QAccessible::Name), QStringLiteral("激活指南"));
+    QCOMPARE(link->parent(), description);
+    QCOMPARE(description->indexOfChild(link), 0);
+    QVERIFY(link->rect().intersects(description->rect()));
+    QVERIFY(link->state().focusable && !link->state().focused);
+    QVERIFY(link->actionInterface());
+    QCOMPARE(link->actionInterface()->actionNames(),
+             QStringList(QAccessibleActionInterface::pressAction()));
+
+    // Pressed, the link opens the guide over the veil, as a click does.
+    w->showNormal();
+    link->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QTRY_COMPARE(openGuides().size(), 1);
+    QVERIFY(openGuides().first()->isVisible());
+    QVERIFY(g_backGroundWnd && g_backGroundWnd->isVisible());
+}

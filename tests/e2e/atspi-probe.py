@@ -1,0 +1,64 @@
+#!/usr/bin/python3
+"""Reads a running program through the AT-SPI accessibility bus, as Orca does.
+
+  atspi-probe.py list PID              one line per accessible object of the program:
+                                       depth, role, name, description, actions (tab-separated)
+  atspi-probe.py press PID ROLE NAME   runs the press action of the first object of that role
+                                       and name
+
+Waits up to 20 s for the program to appear on the bus; exit 1 when it does not, or when
+nothing matches.
+"""
+import sys
+import time
+
+import pyatspi
+
+
+def application(pid):
+    for _ in range(200):
+        for app in pyatspi.Registry.getDesktop(0):
+            try:
+                if app is not None and app.get_process_id() == pid and app.childCount:
+                    return app
+            except Exception:  # an application that left the bus while being read
+                pass
+        time.sleep(0.1)
+    sys.exit(f"no application with process id {pid} on the accessibility bus")
+
+
+def walk(node, depth=0):
+    yield depth, node
+    for child in node:
+        if child is not None:
+            yield from walk(child, depth + 1)
+
+
+def actions(node):
+    try:
+        action = node.queryAction()
+    except NotImplementedError:
+        return []
+    return [action.getName(i) for i in range(action.nActions)]
+
+
+def main(command, pid, *target):
+    app = application(int(pid))
+    if command == "list":
+        for depth, node in walk(app):
+            print(depth, node.getRoleName(), node.name, node.description,
+                  ",".join(actions(node)), sep="\t")
+        return
+    role, name = target
+    for _, node in walk(app):
+        if node.getRoleName() == role and node.name == name:
+            names = actions(node)
+            if "press" not in names and "Press" not in names:
+                sys.exit(f"{role} '{name}' has no press action: {names}")
+            node.queryAction().doAction(names.index("press" if "press" in names else "Press"))
+            return
+    sys.exit(f"no {role} named '{name}'")
+
+
+if __name__ == "__main__":
+    main(*sys.argv[1:])

@@ -1,0 +1,38 @@
+#ifndef LINKLABELACCESSIBLE_H
+#define LINKLABELACCESSIBLE_H
+
+#include <QAccessibleWidget>
+#include <QVector>
+
+class QLabel;
+
+// A rich-text label as a screen reader should meet it: static text named by its plain text,
+// with one child of the link role per link in it, named by the link's text, whose press action
+// activates the link as a click does.
+class LinkLabelAccessible : public QAccessibleWidget
+{
+public:
+    struct Anchor {
+        QString href;
+        QString text;
+        int start; // in the label's plain text, as QLabel::setSelection() counts
+    };
+    static QVector<Anchor> anchors(const QLabel *label);
+
+    explicit LinkLabelAccessible(QLabel *label);
+    ~LinkLabelAccessible() override;
+
+    QString text(QAccessible::Text t) const override;
+    int childCount() const override;
+    QAccessibleInterface *child(int index) const override;
+    int indexOfChild(const QAccessibleInterface *child) const override;
+    QAccessibleInterface *focusChild() const override;
+
+private:
+    class Link;
+    QLabel *label() const;
+    // Made on first use, identified by their index; owned by QAccessible's cache once registered.
+    mutable QVector<QAccessible::Id> linkIds;
+};
+
+#endif // LINKLABELACCESSIBLE_H
