@@ -1,6 +1,6 @@
 #include "LabelButtonAccessible.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
 
@@ -27,7 +27,11 @@ void LabelButtonAccessible::doAction(const QString &actionName)
         QAccessibleWidget::doAction(actionName);
         return;
     }
+    // As a click cannot, no action reaches a window that a modal window blocks.
+    const QWidget *modal = QApplication::activeModalWidget();
+    if (modal && modal != widget()->window())
+        return;
     // Posted: the screen reader's call returns before the window reacts, as after a key press.
-    QCoreApplication::postEvent(widget(), new QKeyEvent(QEvent::KeyPress, Qt::Key_Space,
-                                                        Qt::NoModifier, QStringLiteral(" ")));
+    QApplication::postEvent(widget(), new QKeyEvent(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier,
+                                                    QStringLiteral(" ")));
 }

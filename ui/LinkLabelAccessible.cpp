@@ -1,10 +1,38 @@
 #include "LinkLabelAccessible.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QMetaObject>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextDocumentFragment>
+#include <QTextLayout>
+
+namespace
+{
+// The label's document as the label lays it out: its font, alignment, wrapping and width.
+void layOut(const QLabel *label, QTextDocument *document, QRect *documentRect)
+{
+    QRect rect = label->contentsRect();
+    rect.adjust(label->margin(), label->margin(), -label->margin(), -label->margin());
+    document->setDefaultFont(label->font());
+    QTextOption option = document->defaultTextOption();
+    option.setAlignment(label->alignment());
+    option.setWrapMode(label->wordWrap() ? QTextOption::WordWrap : QTextOption::ManualWrap);
+    document->setDefaultTextOption(option);
+    document->setHtml(label->text());
+    QTextFrameFormat frame = document->rootFrame()->frameFormat();
+    frame.setMargin(0);
+    document->rootFrame()->setFrameFormat(frame);
+    document->setTextWidth(rect.width());
+    const int height = qRound(document->size().height());
+    if (label->alignment() & Qt::AlignVCenter)
+        rect.translate(0, qMax((rect.height() - height) / 2, 0));
+    else if (label->alignment() & Qt::AlignBottom)
+        rect.translate(0, qMax(rect.height() - height, 0));
+    *documentRect = rect;
+}
+} // namespace
 
 class LinkLabelAccessible::Link : public QAccessibleInterface, public QAccessibleActionInterface
 {
@@ -26,12 +54,16 @@ public:
     {
         if (t != QAccessible::Name)
             return QString();
-        return LinkLabelAccessible::anchors(owner->label()).value(index).text;
+        return owner->currentAnchors().value(index).text;
     }
     void setText(QAccessible::Text, const QString &) override {}
-    // Where the link lies within its label's text is the label's own business: the label's
-    // place is close enough to point at.
-    QRect rect() const override { return owner->rect(); }
+    QRect rect() const override
+    {
+        const QLabel *label = owner->label();
+        const QRect inLabel = anchorRect(label, owner->currentAnchors().value(index));
+        return inLabel.isEmpty() ? owner->rect()
+                                 : QRect(label->mapToGlobal(inLabel.topLeft()), inLabel.size());
+    }
     QAccessible::Role role() const override { return QAccessible::Link; }
     QAccessible::State state() const override
     {
@@ -52,9 +84,11 @@ public:
     QStringList actionNames() const override { return QStringList(pressAction()); }
     void doAction(const QString &actionName) override
     {
-        if (actionName != pressAction())
+        // As a click cannot, no action reaches a window that a modal window blocks.
+        const QWidget *modal = QApplication::activeModalWidget();
+        if (actionName != pressAction() || (modal && modal != owner->label()->window()))
             return;
-        const QString href = LinkLabelAccessible::anchors(owner->label()).value(index).href;
+        const QString href = owner->currentAnchors().value(index).href;
         // Queued, as a click's signal reaches the window after the mouse event is handled.
         QMetaObject::invokeMethod(owner->label(), "linkActivated", Qt::QueuedConnection,
                                   Q_ARG(QString, href));
@@ -92,6 +126,33 @@ QVector<LinkLabelAccessible::Anchor> LinkLabelAccessible::anchors(const QLabel *
     return found;
 }
 
+QRect LinkLabelAccessible::anchorRect(const QLabel *label, const Anchor &anchor)
+{
+    if (anchor.text.isEmpty())
+        return QRect();
+    QTextDocument document;
+    QRect documentRect;
+    layOut(label, &document, &documentRect);
+    QRectF found;
+    const int end = anchor.start + anchor.text.size();
+    for (QTextBlock block = document.findBlock(anchor.start);
+         block.isValid() && block.position() < end; block = block.next()) {
+        const QTextLayout *layout = block.layout();
+        for (int i = 0; i < layout->lineCount(); ++i) {
+            const QTextLine line = layout->lineAt(i);
+            const int from = qMax(anchor.start - block.position(), line.textStart());
+            const int to = qMin(end - block.position(), line.textStart() + line.textLength());
+            if (from >= to)
+                continue;
+            const qreal left = line.cursorToX(from);
+            const qreal right = line.cursorToX(to);
+            found |= QRectF(qMin(left, right), line.y(), qAbs(right - left), line.height())
+                         .translated(layout->position());
+        }
+    }
+    return found.toAlignedRect().translated(documentRect.topLeft()) & label->rect();
+}
+
 LinkLabelAccessible::LinkLabelAccessible(QLabel *label)
     : QAccessibleWidget(label, QAccessible::StaticText)
 {
@@ -118,9 +179,18 @@ QString LinkLabelAccessible::text(QAccessible::Text t) const
     return QAccessibleWidget::text(t);
 }
 
+const QVector<LinkLabelAccessible::Anchor> &LinkLabelAccessible::currentAnchors() const
+{
+    if (parsedText != label()->text() || parsedText.isNull()) {
+        parsedText = label()->text();
+        parsedAnchors = anchors(label());
+    }
+    return parsedAnchors;
+}
+
 int LinkLabelAccessible::childCount() const
 {
-    return anchors(label()).size();
+    return currentAnchors().size();
 }
 
 QAccessibleInterface *LinkLabelAccessible::child(int index) const

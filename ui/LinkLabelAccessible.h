@@ -18,6 +18,8 @@ public:
         int start; // in the label's plain text, as QLabel::setSelection() counts
     };
     static QVector<Anchor> anchors(const QLabel *label);
+    // Where the anchor's text lies in the label, laid out as the label lays out its text.
+    static QRect anchorRect(const QLabel *label, const Anchor &anchor);
 
     explicit LinkLabelAccessible(QLabel *label);
     ~LinkLabelAccessible() override;
@@ -31,6 +33,10 @@ public:
 private:
     class Link;
     QLabel *label() const;
+    // The label's anchors, parsed again only when its text changes.
+    const QVector<Anchor> &currentAnchors() const;
+    mutable QString parsedText;
+    mutable QVector<Anchor> parsedAnchors;
     // Made on first use, identified by their index; owned by QAccessible's cache once registered.
     mutable QVector<QAccessible::Id> linkIds;
 };

@@ -21,6 +21,7 @@
 #include <QMouseEvent>
 #include <QPalette>
 #include <QPixmap>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -290,7 +291,11 @@ bool mainpage::eventFilter(QObject *watched, QEvent *event)
     if (watched == this) {
         if (event->type() == QEvent::Show && !focusWidget())
             openClientLabel->setFocus();
-        return false;
+        // Escape closes the window, as a dialog's; held down to close the guide, its repeats
+        // must not close the program too.
+        const auto *key = static_cast<QKeyEvent *>(event);
+        return event->type() == QEvent::KeyPress && key->key() == Qt::Key_Escape &&
+               key->isAutoRepeat();
     }
     if (watched == guideLinkLabel)
         return guideLinkEvent(event);
@@ -306,33 +311,58 @@ bool mainpage::eventFilter(QObject *watched, QEvent *event)
     return true;
 }
 
-// Keyboard focus and keys of the guide link; its mouse events pass untouched.
+// Keyboard focus and keys of the guide link; its mouse events pass on.
 bool mainpage::guideLinkEvent(QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::FocusIn:
+        markGuideLinkFocus();
+        return false;
+    case QEvent::FocusOut:
+        guideLinkLabel->setSelection(0, 0);
+        return false;
+    case QEvent::MouseButtonPress:
+        // The label follows a link only when nothing is selected at the press.
+        guideLinkLabel->setSelection(0, 0);
+        return false;
+    case QEvent::MouseButtonRelease:
+        QTimer::singleShot(0, guideLinkLabel, [this] {
+            if (guideLinkLabel->hasFocus())
+                markGuideLinkFocus();
+        });
+        return false;
+    case QEvent::KeyPress:
+        break;
+    default:
+        return false;
+    }
+    const QVector<LinkLabelAccessible::Anchor> anchors =
+        LinkLabelAccessible::anchors(guideLinkLabel);
+    if (anchors.isEmpty() || !isActivationKey(event))
+        return false;
+    if (!static_cast<QKeyEvent *>(event)->isAutoRepeat())
+        emit guideLinkLabel->linkActivated(anchors.first().href);
+    return true;
+}
+
+// The selected link is the focus mark (the style sheets colour it), and a screen reader is
+// told the link has the focus, after Qt has told it the label has.
+void mainpage::markGuideLinkFocus()
 {
     const QVector<LinkLabelAccessible::Anchor> anchors =
         LinkLabelAccessible::anchors(guideLinkLabel);
     if (anchors.isEmpty())
-        return false;
-    const LinkLabelAccessible::Anchor &link = anchors.first();
-    if (event->type() == QEvent::FocusIn) {
-        // The selected link is the focus mark (the style sheets colour it); a screen reader
-        // hears the link rather than the whole sentence.
-        guideLinkLabel->setSelection(link.start, link.text.size());
-        if (QAccessible::isActive()) {
-            QAccessibleInterface *label = QAccessible::queryAccessibleInterface(guideLinkLabel);
-            if (QAccessibleInterface *linkInterface = label ? label->child(0) : nullptr) {
-                QAccessibleEvent focus(linkInterface, QAccessible::Focus);
-                QAccessible::updateAccessibility(&focus);
-            }
+        return;
+    guideLinkLabel->setSelection(anchors.first().start, anchors.first().text.size());
+    QTimer::singleShot(0, guideLinkLabel, [this] {
+        if (!guideLinkLabel->hasFocus() || !QAccessible::isActive())
+            return;
+        QAccessibleInterface *label = QAccessible::queryAccessibleInterface(guideLinkLabel);
+        if (QAccessibleInterface *link = label ? label->child(0) : nullptr) {
+            QAccessibleEvent focus(link, QAccessible::Focus);
+            QAccessible::updateAccessibility(&focus);
         }
-    } else if (event->type() == QEvent::FocusOut) {
-        guideLinkLabel->setSelection(0, 0);
-    } else if (isActivationKey(event)) {
-        if (!static_cast<QKeyEvent *>(event)->isAutoRepeat())
-            emit guideLinkLabel->linkActivated(link.href);
-        return true;
-    }
-    return false;
+    });
 }
 
 void mainpage::openClient()

@@ -51,6 +51,7 @@ private:
     QString readInstallPath();
     void openClient();
     bool guideLinkEvent(QEvent *event);
+    void markGuideLinkFocus();
     void showbackground();
 
     Ui::mainpage *ui;

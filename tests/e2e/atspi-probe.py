@@ -5,6 +5,8 @@
                                        depth, role, name, description, actions (tab-separated)
   atspi-probe.py press PID ROLE NAME   runs the press action of the first object of that role
                                        and name
+  atspi-probe.py focus PID SECONDS     prints "ready", then role and name of each object of
+                                       the program that gains the focus within SECONDS
 
 Waits up to 20 s for the program to appear on the bus; exit 1 when it does not, or when
 nothing matches.
@@ -13,6 +15,7 @@ import sys
 import time
 
 import pyatspi
+from gi.repository import GLib
 
 
 def application(pid):
@@ -48,6 +51,15 @@ def main(command, pid, *target):
         for depth, node in walk(app):
             print(depth, node.getRoleName(), node.name, node.description,
                   ",".join(actions(node)), sep="\t")
+        return
+    if command == "focus":
+        def focused(event):
+            if event.detail1 and event.source.get_process_id() == int(pid):
+                print(event.source.getRoleName(), event.source.name, sep="\t", flush=True)
+        pyatspi.Registry.registerEventListener(focused, "object:state-changed:focused")
+        GLib.timeout_add(int(float(target[0]) * 1000), pyatspi.Registry.stop)
+        print("ready", flush=True)
+        pyatspi.Registry.start()
         return
     role, name = target
     for _, node in walk(app):
