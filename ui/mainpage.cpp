@@ -293,9 +293,10 @@ bool mainpage::eventFilter(QObject *watched, QEvent *event)
             openClientLabel->setFocus();
         // Escape closes the window, as a dialog's; held down to close the guide, its repeats
         // must not close the program too.
+        if (event->type() != QEvent::KeyPress)
+            return false;
         const auto *key = static_cast<QKeyEvent *>(event);
-        return event->type() == QEvent::KeyPress && key->key() == Qt::Key_Escape &&
-               key->isAutoRepeat();
+        return key->key() == Qt::Key_Escape && key->isAutoRepeat();
     }
     if (watched == guideLinkLabel)
         return guideLinkEvent(event);

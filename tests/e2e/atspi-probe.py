@@ -30,6 +30,12 @@ def application(pid):
     sys.exit(f"no application with process id {pid} on the accessibility bus")
 
 
+def role(node):
+    """The role as pyatspi's constant names it ("push button" for ROLE_PUSH_BUTTON): unlike
+    getRoleName(), the same in every release (newer AT-SPI names a push button "button")."""
+    return str(pyatspi.Role(int(node.getRole()))).removeprefix("ROLE_").lower().replace("_", " ")
+
+
 def walk(node, depth=0):
     yield depth, node
     for child in node:
@@ -49,27 +55,27 @@ def main(command, pid, *target):
     app = application(int(pid))
     if command == "list":
         for depth, node in walk(app):
-            print(depth, node.getRoleName(), node.name, node.description,
+            print(depth, role(node), node.name, node.description,
                   ",".join(actions(node)), sep="\t")
         return
     if command == "focus":
         def focused(event):
             if event.detail1 and event.source.get_process_id() == int(pid):
-                print(event.source.getRoleName(), event.source.name, sep="\t", flush=True)
+                print(role(event.source), event.source.name, sep="\t", flush=True)
         pyatspi.Registry.registerEventListener(focused, "object:state-changed:focused")
         GLib.timeout_add(int(float(target[0]) * 1000), pyatspi.Registry.stop)
         print("ready", flush=True)
         pyatspi.Registry.start()
         return
-    role, name = target
+    wanted_role, name = target
     for _, node in walk(app):
-        if node.getRoleName() == role and node.name == name:
+        if role(node) == wanted_role and node.name == name:
             names = actions(node)
             if "press" not in names and "Press" not in names:
-                sys.exit(f"{role} '{name}' has no press action: {names}")
+                sys.exit(f"{wanted_role} '{name}' has no press action: {names}")
             node.queryAction().doAction(names.index("press" if "press" in names else "Press"))
             return
-    sys.exit(f"no {role} named '{name}'")
+    sys.exit(f"no {wanted_role} named '{name}'")
 
 
 if __name__ == "__main__":
