@@ -245,6 +245,7 @@ QLayout *mainpage::buildEbookColumn()
     // Tab reaches the link; a click on it still takes no focus, as before.
     guideLinkLabel->setFocusPolicy(Qt::TabFocus);
     connect(guideLinkLabel, SIGNAL(linkActivated(QString)), this, SLOT(openUrl(QString)));
+    guideLink = LinkLabelAccessible::anchors(guideLinkLabel).value(0);
 
     // The label's own sheet outranks every application rule, so its focus ring lives here.
     openClientLabel = buildCardLabel(
@@ -337,12 +338,10 @@ bool mainpage::guideLinkEvent(QEvent *event)
     default:
         return false;
     }
-    const QVector<LinkLabelAccessible::Anchor> anchors =
-        LinkLabelAccessible::anchors(guideLinkLabel);
-    if (anchors.isEmpty() || !isActivationKey(event))
+    if (guideLink.href.isEmpty() || !isActivationKey(event))
         return false;
     if (!static_cast<QKeyEvent *>(event)->isAutoRepeat())
-        emit guideLinkLabel->linkActivated(anchors.first().href);
+        emit guideLinkLabel->linkActivated(guideLink.href);
     return true;
 }
 
@@ -350,11 +349,9 @@ bool mainpage::guideLinkEvent(QEvent *event)
 // told the link has the focus, after Qt has told it the label has.
 void mainpage::markGuideLinkFocus()
 {
-    const QVector<LinkLabelAccessible::Anchor> anchors =
-        LinkLabelAccessible::anchors(guideLinkLabel);
-    if (anchors.isEmpty())
+    if (guideLink.href.isEmpty())
         return;
-    guideLinkLabel->setSelection(anchors.first().start, anchors.first().text.size());
+    guideLinkLabel->setSelection(guideLink.start, guideLink.text.size());
     QTimer::singleShot(0, guideLinkLabel, [this] {
         if (!guideLinkLabel->hasFocus() || !QAccessible::isActive())
             return;

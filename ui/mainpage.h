@@ -1,6 +1,8 @@
 #ifndef MAINPAGE_H
 #define MAINPAGE_H
 
+#include "LinkLabelAccessible.h"
+
 #include <QDialog>
 #include <QPoint>
 
@@ -63,6 +65,8 @@ private:
     QPoint dragOffset;
     TzCloud *cloud = nullptr;
     QLabel *guideLinkLabel = nullptr;
+    // The description's one link, read once: its text never changes.
+    LinkLabelAccessible::Anchor guideLink{QString(), QString(), 0};
     QToolButton *minimizeButton = nullptr;
     QToolButton *closeButton = nullptr;
     std::unique_ptr<ShellLauncher> launcher;
