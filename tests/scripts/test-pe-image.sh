@@ -41,6 +41,12 @@ i686-w64-mingw32-gcc-posix -static -mwindows -o vipcard.exe main.c vipcard.o
 i686-w64-mingw32-gcc-posix -static -o console32.exe main.c
 x86_64-w64-mingw32-gcc-posix -static -mwindows -o gui64.exe main.c
 i686-w64-mingw32-g++-posix -o runtime32.exe main.cpp
+# GetTickCount64 came with Vista, CreateFile2 with Windows 8.
+printf '#include <windows.h>\nint main(void) { return GetTickCount64() > 0; }\n' >vista.c
+printf '#include <windows.h>\nint main(void) { return !CreateFile2(0, 0, 0, 0, 0); }\n' >win8.c
+i686-w64-mingw32-gcc-posix -static -D_WIN32_WINNT=0x0600 -o vista32.exe vista.c
+i686-w64-mingw32-gcc-posix -static -D_WIN32_WINNT=0x0602 -o win8-32.exe win8.c
+x86_64-w64-mingw32-gcc-posix -static -D_WIN32_WINNT=0x0602 -o win8-64.exe win8.c
 
 check "a static 32-bit GUI program passes" pe image gui32.exe PE32 gui
 check "a static 32-bit console program passes as one" pe image console32.exe PE32 console
@@ -50,6 +56,12 @@ check "a 64-bit program fails as PE32" fails_with PE32 pe image gui64.exe PE32 g
 check "a 32-bit program fails as PE32+" fails_with PE32+ pe image gui32.exe PE32+ gui
 check "a program needing libstdc++-6.dll fails, naming it" \
     fails_with libstdc++-6.dll pe image runtime32.exe PE32 console
+check "a program calling a Vista function passes the Windows 7 check" \
+    pe image vista32.exe PE32 console --cc i686-w64-mingw32-gcc-posix
+check "one calling a Windows 8 function fails it, naming the function, 32- and 64-bit" \
+    fails_with "Windows.7.*CreateFile2" pe image win8-32.exe PE32 console --cc i686-w64-mingw32-gcc-posix
+check "..." fails_with "Windows.7.*CreateFile2" \
+    pe image win8-64.exe PE32+ console --cc x86_64-w64-mingw32-gcc-posix
 check "a program with vipcard.exe's resources passes" pe check vipcard.exe 1.2 Card
 check "... and fails as another version or product" \
     fails_with "1.3.0.0 FileVersion ProductName" pe check vipcard.exe 1.3 Other

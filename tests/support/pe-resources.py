@@ -1,12 +1,18 @@
 #!/usr/bin/env python3
 """Checks Windows executables with pefile; prints each check and what it found, exits 1 on a fault.
-  pe-resources.py image EXE PE32|PE32+ [gui|console]  format, subsystem, Windows' own DLLs only
+  pe-resources.py image EXE PE32|PE32+ [gui|console] [--cc CC]  format, subsystem, Windows' own
+      DLLs only; with CC, a MinGW-w64 compiler, each import dated by its headers: Windows 7 SP1
   pe-resources.py check EXE VERSION [PRODUCT_NAME]    vipcard.exe's icon, version info, manifest
   pe-resources.py ico FILE                            an .ico file's image sizes, one a line"""
-import os, re, struct, sys, xml.etree.ElementTree as ElementTree
+import os, re, struct, subprocess, sys, xml.etree.ElementTree as ElementTree
 
 WINDOWS_7_TO_11 = '''{35138b9a-5d96-4fbd-8e2d-a2440225f93a} {4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}
     {1f676c76-80e1-4239-95bb-83d0f6d0da78} {8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}'''.split()
+# What Windows' own DLLs that Qt and the MinGW runtime link to declare, so that every import can
+# be dated; a DLL missing here leaves its imports undated, which fails.
+HEADERS = '''winsock2.h ws2tcpip.h windows.h shellapi.h shlobj.h uxtheme.h dwmapi.h wincrypt.h
+    bcrypt.h ncrypt.h security.h iphlpapi.h windns.h imm.h userenv.h mmsystem.h ole2.h lm.h
+    wtsapi32.h aclapi.h assert.h io.h locale.h math.h process.h signal.h stdio.h stdlib.h time.h'''.split()
 failures = []
 
 def ok(what, actual, expected=True, shown=None):  # shows what it found: shown, else actual
@@ -18,7 +24,26 @@ def image_size(image):  # of an icon's image: a PNG, or a DIB twice as high (the
         return struct.unpack_from('>II', image, 16)
     return struct.unpack_from('<i', image, 4)[0], struct.unpack_from('<i', image, 8)[0] // 2
 
+def declared(cc, version):  # every name the headers declare for this _WIN32_WINNT
+    source = ''.join('#include <%s>\n' % header for header in HEADERS)
+    flags = ['-D_WIN32_WINNT=' + version, '-DWINVER=' + version, '-DSECURITY_WIN32']
+    return set(re.findall(r'\w+', subprocess.run([cc, '-E', '-P', '-x', 'c', '-'] + flags,
+        input=source, capture_output=True, text=True, check=True).stdout))
+
+def after_windows7(cc, imports):
+    """Imports MinGW-w64's headers declare only for a later Windows, and those they do not date:
+    not declared at all, or by ordinal. Undeclared msvcrt.dll names are MinGW's own start-up
+    hooks and CRT data, which Windows' msvcrt.dll has exported since long before Windows 7."""
+    windows7, windows10 = declared(cc, '0x0601'), declared(cc, '0x0A00')
+    for entry in imports:
+        dll = entry.dll.decode().lower()
+        for name in (i.name.decode() if i.name else '#%d' % i.ordinal for i in entry.imports):
+            if name not in windows7 and (name in windows10 or dll != 'msvcrt.dll'):
+                yield '%s (%s%s)' % (name, dll, '' if name in windows10 else ', not dated')
+
 mode, args = sys.argv[1] if len(sys.argv) > 1 else '', sys.argv[2:]
+cc = args[-1] if args[-2:-1] == ['--cc'] else None
+args = args[:-2] if cc else args
 if mode == 'ico' and len(args) == 1:
     data = open(args[0], 'rb').read()
     count = struct.unpack_from('<H', data, 4)[0] if data[:4] == b'\0\0\1\0' else 0
@@ -47,6 +72,10 @@ if mode == 'image':
     foreign = [dll for dll in dlls if re.match(r'(lib|qt5).*\.dll$', dll, re.IGNORECASE)]
     ok("imports only Windows' own DLLs", dlls and not foreign,
        shown="not Windows': " + ' '.join(foreign) if foreign else ' '.join(dlls) or 'none')
+    if cc:
+        later = sorted(after_windows7(cc, imports))
+        ok('imports only what Windows 7 SP1 exports', later, [], 'not there: ' + ', '.join(later)
+           if later else '%d functions' % sum(len(entry.imports) for entry in imports))
     sys.exit(1 if failures else 0)
 
 ui = open(os.path.join(os.path.dirname(__file__), '../../ui/mainpage.ui'), encoding='utf-8')
