@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSslConfiguration>
 #include <QTcpServer>
 #include <QtTest>
 
@@ -75,6 +76,8 @@ private slots:
     void makesNetworkManagerForFirstRequest();
     void readsHostFromVersionIni();
     void fallsBackToDefaultHost();
+    void talksTlsOnlyToTrustedServer_data();
+    void talksTlsOnlyToTrustedServer();
 
 private:
     // Waits for exactly one outcome and returns (path, code or successCode, object).
@@ -700,6 +703,48 @@ void TestTzCloud::fallsBackToDefaultHost()
                  QStringLiteral("https://cloud.lessa.example/api/a/b"));
     }
     QVERIFY(QString::fromLatin1(TzCloud::defaultHost()).endsWith('/'));
+}
+
+void TestTzCloud::talksTlsOnlyToTrustedServer_data()
+{
+    QTest::addColumn<bool>("trustTestCa");
+    QTest::addColumn<QString>("host"); // the certificate names 127.0.0.1 only
+    QTest::addColumn<int>("expectedCode");
+    QTest::newRow("trusted certificate") << true << "127.0.0.1" << successCode;
+    QTest::newRow("certificate of an unknown CA")
+        << false << "127.0.0.1" << int(QNetworkReply::SslHandshakeFailedError);
+    QTest::newRow("certificate for another name")
+        << true << "localhost" << int(QNetworkReply::SslHandshakeFailedError);
+}
+
+// Runs under tests/cloud/tls-server.py, which serves HTTPS with a certificate of a CA it makes.
+void TestTzCloud::talksTlsOnlyToTrustedServer()
+{
+    QFETCH(bool, trustTestCa);
+    QFETCH(QString, host);
+    QFETCH(int, expectedCode);
+    QUrl url(qEnvironmentVariable("LESSA_TLS_URL"));
+    const QList<QSslCertificate> ca = QSslCertificate::fromData(qgetenv("LESSA_TLS_CA"));
+    if (!url.isValid() || ca.isEmpty())
+        QSKIP("needs the HTTPS server of tests/cloud/tls-server.py");
+    url.setHost(host);
+
+    const QSslConfiguration systemOnly = QSslConfiguration::defaultConfiguration();
+    QSslConfiguration configuration = systemOnly;
+    if (trustTestCa)
+        configuration.setCaCertificates(systemOnly.caCertificates() + ca);
+    QSslConfiguration::setDefaultConfiguration(configuration);
+    TzCloud cloud(url.toString() + '/', nullptr);
+    QString path;
+    int code = -2;
+    QJsonObject object;
+    const bool once = postAndWait(cloud, "user/info", {{"a", "1"}}, &path, &code, &object);
+    QSslConfiguration::setDefaultConfiguration(systemOnly);
+    QVERIFY(once);
+    QCOMPARE(path, QStringLiteral("user/info"));
+    QCOMPARE(code, expectedCode);
+    if (code == successCode)
+        QCOMPARE(object.value("path").toString(), QStringLiteral("/user/info"));
 }
 
 QTEST_GUILESS_MAIN(TestTzCloud)

@@ -1,0 +1,60 @@
+#!/usr/bin/env python3
+"""Runs a test against an HTTPS server on 127.0.0.1 whose certificate a CA made here signs.
+  tls-server.py SCRATCH_PARENT -- COMMAND...
+COMMAND finds the server in LESSA_TLS_URL and the CA certificate (PEM) in LESSA_TLS_CA; every
+POST is answered with {"code": 0, "path": the request's path}. Exits with COMMAND's status."""
+import http.server, json, os, shutil, ssl, subprocess, sys, tempfile, threading
+
+if len(sys.argv) < 4 or sys.argv[2] != '--':
+    sys.exit(__doc__)
+os.makedirs(sys.argv[1], exist_ok=True)
+scratch = tempfile.mkdtemp(prefix='tls-', dir=sys.argv[1])
+
+
+def openssl(*args):
+    subprocess.run(('openssl',) + args, cwd=scratch, check=True, capture_output=True)
+
+
+# RSA, which every TLS stack here (OpenSSL, Wine's Schannel over GnuTLS) takes.
+openssl('req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-days', '2', '-subj', '/CN=Lessa test CA',
+        '-addext', 'basicConstraints=critical,CA:TRUE', '-addext', 'keyUsage=critical,keyCertSign',
+        '-keyout', 'ca.key', '-out', 'ca.pem')
+openssl('req', '-newkey', 'rsa:2048', '-nodes', '-subj', '/CN=127.0.0.1', '-keyout', 'server.key',
+        '-out', 'server.csr')
+with open(os.path.join(scratch, 'server.ext'), 'w') as ext:
+    ext.write('subjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\n')
+openssl('x509', '-req', '-in', 'server.csr', '-CA', 'ca.pem', '-CAkey', 'ca.key', '-CAcreateserial',
+        '-days', '2', '-extfile', 'server.ext', '-out', 'server.pem')
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = 'HTTP/1.1'  # keep-alive, as the real service
+
+    def do_POST(self):
+        self.rfile.read(int(self.headers.get('Content-Length', 0)))
+        body = json.dumps({'code': 0, 'path': self.path}).encode()
+        self.send_response(200)
+        self.send_header('Content-Type', 'application/json')
+        self.send_header('Content-Length', str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def log_message(self, *args):
+        pass
+
+
+context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+context.load_cert_chain(os.path.join(scratch, 'server.pem'), os.path.join(scratch, 'server.key'))
+server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), Handler)
+# Handshakes happen in each connection's thread, so a client that refuses one blocks nobody.
+server.socket = context.wrap_socket(server.socket, server_side=True, do_handshake_on_connect=False)
+server.handle_error = lambda request, address: None  # a refused handshake is the point
+threading.Thread(target=server.serve_forever, daemon=True).start()
+environment = dict(os.environ, LESSA_TLS_URL='https://127.0.0.1:%d' % server.server_address[1],
+                   LESSA_TLS_CA=open(os.path.join(scratch, 'ca.pem')).read())
+try:
+    status = subprocess.run(sys.argv[3:], env=environment).returncode
+finally:
+    server.shutdown()
+    shutil.rmtree(scratch)
+sys.exit(status)
