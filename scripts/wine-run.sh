@@ -74,12 +74,14 @@ prepare() {
     local log="$WINEPREFIX/.lessa-prepare.log"
     "$WINELOADER" wineboot -i >"$log" 2>&1 || fail "wineboot failed:" "$log"
     # Windows has 微软雅黑 (Microsoft YaHei); Wine does not: without a replacement, Latin
-    # letters in those texts fall back to a serif face. The .reg file is UTF-16, so the
-    # Chinese name survives whatever the locale.
+    # letters in those texts fall back to a serif face. Nor Tahoma, Windows' dialog font and
+    # Qt's default: looking for it, Qt reads the names of every installed font, a start-up
+    # cost no Windows has. The .reg file is UTF-16, so the Chinese name survives any locale.
     local reg="$WINEPREFIX/.lessa-fonts.reg"
     printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
         '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' \
-        '"微软雅黑"="WenQuanYi Micro Hei"' '"Microsoft YaHei"="WenQuanYi Micro Hei"' '' |
+        '"微软雅黑"="WenQuanYi Micro Hei"' '"Microsoft YaHei"="WenQuanYi Micro Hei"' \
+        '"Tahoma"="WenQuanYi Micro Hei"' '' |
         iconv -f UTF-8 -t UTF-16 >"$reg" || fail "cannot write $reg"
     "$WINELOADER" regedit /S "Z:${reg//\//\\}" >>"$log" 2>&1 ||
         fail "regedit failed:" "$log"
