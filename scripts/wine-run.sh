@@ -56,9 +56,16 @@ fail() {
 # Makes the prefix: ready (.lessa-ready) only after every step succeeded. Only a prefix that
 # this script made (.lessa-prefix) is ever replaced; two runs preparing one prefix take turns.
 prepare() {
+    # Windows has 微软雅黑 (Microsoft YaHei); Wine does not: without a replacement, Latin
+    # letters in those texts fall back to a serif face. Nor Tahoma, Windows' dialog font and
+    # Qt's default: looking for it, Qt reads the names of every installed font, a start-up
+    # cost no Windows has. A prefix made with other replacements is made again.
+    local fonts='"微软雅黑"="WenQuanYi Micro Hei"
+"Microsoft YaHei"="WenQuanYi Micro Hei"
+"Tahoma"="WenQuanYi Micro Hei"' replacements
     mkdir -p "$(dirname "$WINEPREFIX")" || exit 1
     exec 9>"$WINEPREFIX.lock" && flock 9 || fail "cannot lock $WINEPREFIX.lock"
-    if [[ -e $WINEPREFIX/.lessa-ready ]]; then
+    if [[ -e $WINEPREFIX/.lessa-ready && $(<"$WINEPREFIX/.lessa-ready") == "$fonts" ]]; then
         exec 9>&-
         return 0
     fi
@@ -73,20 +80,16 @@ prepare() {
     mkdir "$WINEPREFIX" && touch "$WINEPREFIX/.lessa-prefix" || fail "cannot create $WINEPREFIX"
     local log="$WINEPREFIX/.lessa-prepare.log"
     "$WINELOADER" wineboot -i >"$log" 2>&1 || fail "wineboot failed:" "$log"
-    # Windows has 微软雅黑 (Microsoft YaHei); Wine does not: without a replacement, Latin
-    # letters in those texts fall back to a serif face. Nor Tahoma, Windows' dialog font and
-    # Qt's default: looking for it, Qt reads the names of every installed font, a start-up
-    # cost no Windows has. The .reg file is UTF-16, so the Chinese name survives any locale.
+    # The .reg file is UTF-16, so the Chinese name survives whatever the locale.
     local reg="$WINEPREFIX/.lessa-fonts.reg"
+    mapfile -t replacements <<<"$fonts"
     printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
-        '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' \
-        '"微软雅黑"="WenQuanYi Micro Hei"' '"Microsoft YaHei"="WenQuanYi Micro Hei"' \
-        '"Tahoma"="WenQuanYi Micro Hei"' '' |
+        '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' "${replacements[@]}" '' |
         iconv -f UTF-8 -t UTF-16 >"$reg" || fail "cannot write $reg"
     "$WINELOADER" regedit /S "Z:${reg//\//\\}" >>"$log" 2>&1 ||
         fail "regedit failed:" "$log"
     "$WINESERVER" -w || fail "the Wine server did not end cleanly"
-    touch "$WINEPREFIX/.lessa-ready" || fail "cannot mark $WINEPREFIX ready"
+    echo "$fonts" >"$WINEPREFIX/.lessa-ready" || fail "cannot mark $WINEPREFIX ready"
     exec 9>&-
 }
 
