@@ -14,7 +14,10 @@ build_dir="$LESSA_ROOT/build-bench"
 results="$build_dir/results"
 rm -rf "$results" && mkdir -p "$results"
 repetitions=${LESSA_BENCH_REPETITIONS:-5}
-gbench=(--benchmark_repetitions="$repetitions" --benchmark_format=json)
+# Each benchmark's repetitions interleaved at random with its baseline's, so that a drift of
+# the machine (another process, the CPU's clock) weighs on both alike.
+gbench=(--benchmark_repetitions="$repetitions" --benchmark_enable_random_interleaving=true
+    --benchmark_format=json)
 
 # The product reads images/ and ../mainqss/ from its working directory: build-bench/.
 cd "$build_dir"

@@ -164,7 +164,7 @@ void TzCloud::sltFinish(QNetworkReply *reply)
             const QJsonDocument document = QJsonDocument::fromJson(reply->readAll(), &parseError);
             if (parseError.error == QJsonParseError::NoError && !document.isNull() &&
                 !document.isEmpty()) {
-                object = QJsonObject::fromVariantMap(document.toVariant().toMap());
+                object = document.object(); // an array gives an empty object
                 succeeded = true;
             }
         }
