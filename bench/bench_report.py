@@ -253,7 +253,10 @@ def write_doc(doc, text):
 
 
 def report(results, doc):
-    write_doc(doc, linux_report(results) + windows_section(read_doc(doc)))
+    """Writes DOC's Linux sections, keeping its Windows section and what follows it."""
+    text = read_doc(doc)
+    begin = text.find(WINDOWS_BEGIN)
+    write_doc(doc, linux_report(results) + (text[begin:] if begin >= 0 else ""))
 
 
 def linux_report(results):
@@ -378,7 +381,8 @@ def windows_startup(results):
              f"{platform.machine()}, {os.cpu_count()} cores, by `bench/bench.sh windows`: "
              f"{bits} programs built by {build['compiler']} against the static Qt "
              f"{qt}, Release, stripped, each run by {build['wine']}'s {bits} loader "
-             f"in a {'WoW64' if bits == '32-bit' else '64-bit'} prefix with `WINEDEBUG=-all`, one wineserver kept running for all runs "
+             f"in a {'WoW64' if bits == '32-bit' else '64-bit'} prefix with `WINEDEBUG=-all`, "
+             "one wineserver kept running for all runs "
              f"and one Xvfb, all at niceness {start['nice']}. The machine was shared: load "
              f"average (1 / 5 / 15 min) {loads(start['load_before'])} before the runs, "
              f"{loads(start['load_after'])} after. "

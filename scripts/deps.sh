@@ -11,11 +11,11 @@ LESSA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 LESSA_PACKAGES=(cmake ninja-build g++ qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
     fonts-wqy-microhei fontconfig xvfb xauth x11-utils xdotool xcompmgr fluxbox wmctrl imagemagick
-    clang libclang-rt-dev python3 dpkg-dev dbus-daemon at-spi2-core python3-pyatspi)
+    clang libclang-rt-dev python3 dpkg-dev dbus-daemon at-spi2-core python3-pyatspi openssl)
 LESSA_API_PACKAGES=(python3-clang)
 LESSA_WIN_PACKAGES=(g++-mingw-w64-i686-posix mingw-w64-i686-dev g++-mingw-w64-x86-64-posix
     mingw-w64-x86-64-dev binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine64 make perl
-    wixl msitools osslsigncode openssl python3-pefile)
+    wixl msitools osslsigncode openssl python3-pefile qtbase5-dev-tools)
 # Fixed paths: Qt's .prl files and CMake packages name absolute paths.
 LESSA_WIN_CACHE=/opt/lessa
 LESSA_WIN_SRC=/var/cache/lessa/qtbase-src
@@ -145,15 +145,39 @@ lessa_qt_prefix() {
     esac
 }
 
-# lessa_qt_configure_args ARCH PREFIX: Qt's configure line, one argument a line.
+# The host tools of Debian's own Qt (moc, rcc, uic) when they are the source's version.
+lessa_qt_host_tools() {
+    local src version
+    src=$(lessa_qt_source_dir) &&
+        version=$(dpkg-query -W -f '${Version}' qtbase5-dev-tools 2>/dev/null) &&
+        [[ $(basename "$src") == "qtbase-opensource-src-${version%%-*}" ]] && echo /usr/lib/qt5/bin
+}
+
+# lessa_qt_configure_args ARCH PREFIX: Qt's configure line, one argument a line: optimised for
+# size, without what neither the programs nor their tests use (docs/windows.md).
 lessa_qt_configure_args() {
+    local tools
+    tools=$(lessa_qt_host_tools) || true
     printf '%s\n' -prefix "$2" -xplatform win32-g++ \
         -device-option CROSS_COMPILE="$1-w64-mingw32-" -platform linux-g++ \
         -release -opensource -confirm-license -nomake examples -nomake tests \
-        -static -static-runtime -no-opengl -no-vulkan -no-direct2d -qt-zlib -qt-libpng \
-        -qt-libjpeg -qt-freetype -qt-pcre -qt-harfbuzz -no-dbus -no-icu -no-fontconfig \
-        -schannel -no-openssl -no-feature-tabletevent -no-feature-sql -no-feature-xml \
-        -no-feature-concurrent -no-feature-printer
+        -static -static-runtime -optimize-size -gc-binaries -no-pch -no-opengl -no-vulkan \
+        -no-direct2d -qt-zlib -qt-libpng -no-libjpeg -no-gif -no-ico -qt-freetype -qt-pcre \
+        -qt-harfbuzz -no-dbus -no-icu -no-fontconfig -schannel -no-openssl \
+        ${tools:+-external-hostbindir "$tools"}
+    # Each of these also takes what depends on it; the Windows Vista style, which themes the
+    # tooltips, needs the item views, tab bar, spin box, message box and input dialog.
+    printf -- '-no-feature-%s\n' sql xml concurrent printer tabletevent big_codecs mimetype \
+        xmlstream statemachine sharedmemory systemsemaphore topleveldomain hijricalendar \
+        islamiccivilcalendar jalalicalendar translation sortfilterproxymodel identityproxymodel transposeproxymodel \
+        concatenatetablesproxymodel sha3-fast pdf textodfwriter textmarkdownreader \
+        textmarkdownwriter movie imageformat_ppm imageformat_xbm picture sessionmanager \
+        systemtrayicon whatsthis ftp networkdiskcache bearermanagement localserver dtls sctp \
+        dnslookup netlistmgr columnview listwidget treewidget tablewidget completer \
+        datawidgetmapper calendarwidget fontcombobox colordialog fontdialog filesystemmodel \
+        undocommand wizard mainwindow statusbar syntaxhighlighter textbrowser progressbar mdiarea \
+        keysequenceedit errormessage commandlinkbutton dial lcdnumber splashscreen splitter \
+        sizegrip toolbox graphicsview graphicseffect
 }
 
 # lessa_qt_stamp ARCH SRC: what a built Qt's .complete holds: the source folder, its Debian
@@ -178,12 +202,12 @@ lessa_qt() { lessa_qt_current "$1" || lessa_lock "qt-$1" lessa_qt_build "$1"; }
 
 # Under the qt-ARCH lock; an older Qt in the prefix is replaced.
 lessa_qt_build() {
-    local arch=$1 prefix src started=$SECONDS configure
+    local arch=$1 prefix src started=$SECONDS configure tools
     prefix=$(lessa_qt_prefix "$arch")
     lessa_qt_current "$arch" && return
     src=$(lessa_qt_source)
     echo "== Building a static Qt for $arch Windows into $prefix:" \
-        "a one-time build of 13 to 30 minutes on two cores" >&2
+        "a one-time build of about 10 minutes on two cores" >&2
     local build="$LESSA_WIN_SRC/build-$arch"
     [[ ! -e $prefix ]] || lessa_sudo "$LESSA_ROOT/scripts/remove-tree.sh" "$prefix" "$LESSA_WIN_CACHE"
     [[ ! -e $build ]] || "$LESSA_ROOT/scripts/remove-tree.sh" "$build" "$LESSA_WIN_SRC"
@@ -191,11 +215,21 @@ lessa_qt_build() {
     lessa_sudo mkdir -p "$prefix"
     lessa_sudo chown "$(id -u):$(id -g)" "$prefix"
     mapfile -t configure < <(lessa_qt_configure_args "$arch" "$prefix")
+    tools=$(lessa_qt_host_tools) || true
     (
         cd "$build"
-        "$src/configure" "${configure[@]}" >configure.log 2>&1 || { tail -40 configure.log; exit 1; }
+        MAKEFLAGS=-j$(nproc) "$src/configure" "${configure[@]}" >configure.log 2>&1 ||
+            { tail -40 configure.log; exit 1; }
+        if [[ -n $tools ]]; then
+            # Configure takes Debian's tools but builds its own all the same: those do nothing.
+            make sub-src-qmake_all >qmake.log 2>&1 || { tail -40 qmake.log; exit 1; }
+            for tool in bootstrap moc rcc uic qlalr tracegen; do
+                printf 'first:\n.DEFAULT:\n' >"src/tools/$tool/Makefile"
+            done
+        fi
         make -j"$(nproc)" >make.log 2>&1 || { grep -m20 -B5 "Error\|error:" make.log; exit 1; }
         make install >install.log 2>&1 || { tail -40 install.log; exit 1; }
+        [[ -z $tools ]] || ln -sf "$tools/moc" "$tools/rcc" "$tools/uic" "$prefix/bin/"
     ) >&2
     lessa_qt_stamp "$arch" "$src" >"$prefix/.complete"
     "$LESSA_ROOT/scripts/remove-tree.sh" "$build" "$LESSA_WIN_SRC"

@@ -22,7 +22,8 @@ openssl('req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-days', '2', '-subj', 
 openssl('req', '-newkey', 'rsa:2048', '-nodes', '-subj', '/CN=127.0.0.1', '-keyout', 'server.key',
         '-out', 'server.csr')
 with open(os.path.join(scratch, 'server.ext'), 'w') as ext:
-    ext.write('subjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\n')
+    ext.write('subjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\n'
+              'basicConstraints=CA:FALSE\n')
 openssl('x509', '-req', '-in', 'server.csr', '-CA', 'ca.pem', '-CAkey', 'ca.key', '-CAcreateserial',
         '-days', '2', '-extfile', 'server.ext', '-out', 'server.pem')
 

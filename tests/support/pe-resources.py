@@ -12,7 +12,8 @@ WINDOWS_7_TO_11 = '''{35138b9a-5d96-4fbd-8e2d-a2440225f93a} {4a2f28e3-53b9-4441-
 # be dated; a DLL missing here leaves its imports undated, which fails.
 HEADERS = '''winsock2.h ws2tcpip.h windows.h shellapi.h shlobj.h uxtheme.h dwmapi.h wincrypt.h
     bcrypt.h ncrypt.h security.h iphlpapi.h windns.h imm.h userenv.h mmsystem.h ole2.h lm.h
-    wtsapi32.h aclapi.h assert.h io.h locale.h math.h process.h signal.h stdio.h stdlib.h time.h'''.split()
+    wtsapi32.h aclapi.h assert.h io.h locale.h math.h process.h signal.h stdio.h stdlib.h
+    time.h'''.split()
 failures = []
 
 def ok(what, actual, expected=True, shown=None):  # shows what it found: shown, else actual
