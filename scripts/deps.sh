@@ -15,7 +15,7 @@ LESSA_PACKAGES=(cmake ninja-build g++ qtbase5-dev qtbase5-dev-tools libqt5svg5-d
 LESSA_API_PACKAGES=(python3-clang)
 LESSA_WIN_PACKAGES=(g++-mingw-w64-i686-posix mingw-w64-i686-dev g++-mingw-w64-x86-64-posix
     mingw-w64-x86-64-dev binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine64 make perl
-    wixl msitools osslsigncode openssl python3-pefile qtbase5-dev-tools)
+    wixl msitools osslsigncode openssl python3-pefile qtbase5-dev-tools qt5-qmake-bin)
 # Fixed paths: Qt's .prl files and CMake packages name absolute paths.
 LESSA_WIN_CACHE=/opt/lessa
 LESSA_WIN_SRC=/var/cache/lessa/qtbase-src
@@ -145,12 +145,14 @@ lessa_qt_prefix() {
     esac
 }
 
-# The host tools of Debian's own Qt (moc, rcc, uic) when they are the source's version.
+# The host tools of Debian's own Qt (qmake, moc, rcc, uic) when they are the source's version.
 lessa_qt_host_tools() {
-    local src version
+    local src version tool
     src=$(lessa_qt_source_dir) &&
         version=$(dpkg-query -W -f '${Version}' qtbase5-dev-tools 2>/dev/null) &&
-        [[ $(basename "$src") == "qtbase-opensource-src-${version%%-*}" ]] && echo /usr/lib/qt5/bin
+        [[ $(basename "$src") == "qtbase-opensource-src-${version%%-*}" ]] || return 1
+    for tool in qmake moc rcc uic; do [[ -x /usr/lib/qt5/bin/$tool ]] || return 1; done
+    echo /usr/lib/qt5/bin
 }
 
 # lessa_qt_configure_args ARCH PREFIX: Qt's configure line, one argument a line: optimised for
@@ -224,7 +226,7 @@ lessa_qt_build() {
             # Configure takes Debian's tools but builds its own all the same: those do nothing.
             make sub-src-qmake_all >qmake.log 2>&1 || { tail -40 qmake.log; exit 1; }
             for tool in bootstrap moc rcc uic qlalr tracegen; do
-                printf 'first:\n.DEFAULT:\n' >"src/tools/$tool/Makefile"
+                printf 'first:\n.DEFAULT: ; @:\n' >"src/tools/$tool/Makefile"
             done
         fi
         make -j"$(nproc)" >make.log 2>&1 || { grep -m20 -B5 "Error\|error:" make.log; exit 1; }

@@ -3,12 +3,15 @@
   tls-server.py SCRATCH_PARENT -- COMMAND...
 COMMAND finds the server in LESSA_TLS_URL and the CA certificate (PEM) in LESSA_TLS_CA; every
 POST is answered with {"code": 0, "path": the request's path}. Exits with COMMAND's status."""
-import http.server, json, os, shutil, ssl, subprocess, sys, tempfile, threading
+import atexit, http.server, json, os, shutil, signal, ssl, subprocess, sys, tempfile, threading
 
 if len(sys.argv) < 4 or sys.argv[2] != '--':
     sys.exit(__doc__)
 os.makedirs(sys.argv[1], exist_ok=True)
 scratch = tempfile.mkdtemp(prefix='tls-', dir=sys.argv[1])
+# The CA's key goes with the run, however it ends (CTest's time-out sends SIGTERM).
+atexit.register(shutil.rmtree, scratch, True)
+signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
 
 
 def openssl(*args):
@@ -53,9 +56,6 @@ server.handle_error = lambda request, address: None  # a refused handshake is th
 threading.Thread(target=server.serve_forever, daemon=True).start()
 environment = dict(os.environ, LESSA_TLS_URL='https://127.0.0.1:%d' % server.server_address[1],
                    LESSA_TLS_CA=open(os.path.join(scratch, 'ca.pem')).read())
-try:
-    status = subprocess.run(sys.argv[3:], env=environment).returncode
-finally:
-    server.shutdown()
-    shutil.rmtree(scratch)
+status = subprocess.run(sys.argv[3:], env=environment).returncode
+server.shutdown()
 sys.exit(status)

@@ -44,9 +44,13 @@ i686-w64-mingw32-g++-posix -o runtime32.exe main.cpp
 # GetTickCount64 came with Vista, CreateFile2 with Windows 8.
 printf '#include <windows.h>\nint main(void) { return GetTickCount64() > 0; }\n' >vista.c
 printf '#include <windows.h>\nint main(void) { return !CreateFile2(0, 0, 0, 0, 0); }\n' >win8.c
+# One that MinGW-w64's headers declare for Windows 7 too.
+printf '#include <windows.h>\nint main(void) { FILETIME t; GetSystemTimePreciseAsFileTime(&t);
+    return 0; }\n' >precise.c
 i686-w64-mingw32-gcc-posix -static -D_WIN32_WINNT=0x0600 -o vista32.exe vista.c
 i686-w64-mingw32-gcc-posix -static -D_WIN32_WINNT=0x0602 -o win8-32.exe win8.c
 x86_64-w64-mingw32-gcc-posix -static -D_WIN32_WINNT=0x0602 -o win8-64.exe win8.c
+x86_64-w64-mingw32-gcc-posix -static -o precise64.exe precise.c
 
 check "a static 32-bit GUI program passes" pe image gui32.exe PE32 gui
 check "a static 32-bit console program passes as one" pe image console32.exe PE32 console
@@ -62,6 +66,8 @@ check "one calling a Windows 8 function fails it, naming the function, 32- and 6
     fails_with "Windows.7.*CreateFile2" pe image win8-32.exe PE32 console --cc i686-w64-mingw32-gcc-posix
 check "..." fails_with "Windows.7.*CreateFile2" \
     pe image win8-64.exe PE32+ console --cc x86_64-w64-mingw32-gcc-posix
+check "... and one the headers give no version guard" fails_with "GetSystemTimePrecise" \
+    pe image precise64.exe PE32+ console --cc x86_64-w64-mingw32-gcc-posix
 check "a program with vipcard.exe's resources passes" pe check vipcard.exe 1.2 Card
 check "... and fails as another version or product" \
     fails_with "1.3.0.0 FileVersion ProductName" pe check vipcard.exe 1.3 Other

@@ -14,6 +14,11 @@ HEADERS = '''winsock2.h ws2tcpip.h windows.h shellapi.h shlobj.h uxtheme.h dwmap
     bcrypt.h ncrypt.h security.h iphlpapi.h windns.h imm.h userenv.h mmsystem.h ole2.h lm.h
     wtsapi32.h aclapi.h assert.h io.h locale.h math.h process.h signal.h stdio.h stdlib.h
     time.h'''.split()
+# Windows 8 functions that MinGW-w64's headers declare without a version guard, so that the
+# headers alone would date them to Windows 7.
+UNGUARDED = '''GetSystemTimePreciseAsFileTime WaitOnAddress WakeByAddressSingle WakeByAddressAll
+    GetOverlappedResultEx CopyFile2 CreateFileMappingFromApp InitializeSynchronizationBarrier
+    EnterSynchronizationBarrier DeleteSynchronizationBarrier'''.split()
 failures = []
 
 def ok(what, actual, expected=True, shown=None):  # shows what it found: shown, else actual
@@ -34,10 +39,15 @@ def declared(cc, version):  # every name the headers declare for this _WIN32_WIN
 def after_windows7(cc, imports):
     """Imports MinGW-w64's headers declare only for a later Windows, and those they do not date:
     not declared at all, or by ordinal. Undeclared msvcrt.dll names are MinGW's own start-up
-    hooks and CRT data, which Windows' msvcrt.dll has exported since long before Windows 7."""
-    windows7, windows10 = declared(cc, '0x0601'), declared(cc, '0x0A00')
+    hooks and CRT data, which Windows' msvcrt.dll has exported since long before Windows 7.
+    API sets (api-ms-win-*, ext-ms-*) are named by contract, not dated: they fail too."""
+    windows7 = declared(cc, '0x0601') - set(UNGUARDED)
+    windows10 = declared(cc, '0x0A00')
     for entry in imports:
         dll = entry.dll.decode().lower()
+        if dll.startswith(('api-ms-win-', 'ext-ms-')):
+            yield '%s (an API set)' % dll
+            continue
         for name in (i.name.decode() if i.name else '#%d' % i.ordinal for i in entry.imports):
             if name not in windows7 and (name in windows10 or dll != 'msvcrt.dll'):
                 yield '%s (%s%s)' % (name, dll, '' if name in windows10 else ', not dated')
