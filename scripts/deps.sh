@@ -163,12 +163,12 @@ lessa_qt_configure_args() {
     printf '%s\n' -prefix "$2" -xplatform win32-g++ \
         -device-option CROSS_COMPILE="$1-w64-mingw32-" -platform linux-g++ \
         -release -opensource -confirm-license -nomake examples -nomake tests \
-        -static -static-runtime -optimize-size -gc-binaries -no-pch -no-opengl -no-vulkan \
+        -static -static-runtime -optimize-size -gc-binaries -no-opengl -no-vulkan \
         -no-direct2d -qt-zlib -qt-libpng -no-libjpeg -no-gif -no-ico -qt-freetype -qt-pcre \
         -qt-harfbuzz -no-dbus -no-icu -no-fontconfig -schannel -no-openssl \
         ${tools:+-external-hostbindir "$tools"}
     # Each of these also takes what depends on it; the Windows Vista style, which themes the
-    # tooltips, needs the item views, tab bar, spin box, message box and input dialog.
+    # tooltips, needs the item views, tab bar, tool bar, spin box, message and input dialogs.
     printf -- '-no-feature-%s\n' sql xml concurrent printer tabletevent big_codecs mimetype \
         xmlstream statemachine sharedmemory systemsemaphore topleveldomain hijricalendar \
         islamiccivilcalendar jalalicalendar translation sortfilterproxymodel identityproxymodel transposeproxymodel \
@@ -177,7 +177,7 @@ lessa_qt_configure_args() {
         systemtrayicon whatsthis ftp networkdiskcache bearermanagement localserver dtls sctp \
         dnslookup netlistmgr columnview listwidget treewidget tablewidget completer \
         datawidgetmapper calendarwidget fontcombobox colordialog fontdialog filesystemmodel \
-        undocommand wizard mainwindow statusbar syntaxhighlighter textbrowser progressbar mdiarea \
+        undocommand wizard dockwidget statusbar syntaxhighlighter textbrowser progressbar mdiarea \
         keysequenceedit errormessage commandlinkbutton dial lcdnumber splashscreen splitter \
         sizegrip toolbox graphicsview graphicseffect
 }

@@ -48,7 +48,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 
 context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-context.load_cert_chain(os.path.join(scratch, 'server.pem'), os.path.join(scratch, 'server.key'))
+# The server sends its CA along, as servers send their intermediates: Wine's chain engine does
+# not find an issuer in the client's own additional store, only in what the server sent.
+with open(os.path.join(scratch, 'chain.pem'), 'w') as chain:
+    for name in ('server.pem', 'ca.pem'):
+        chain.write(open(os.path.join(scratch, name)).read())
+context.load_cert_chain(os.path.join(scratch, 'chain.pem'), os.path.join(scratch, 'server.key'))
 server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), Handler)
 # Handshakes happen in each connection's thread, so a client that refuses one blocks nobody.
 server.socket = context.wrap_socket(server.socket, server_side=True, do_handshake_on_connect=False)
