@@ -171,8 +171,8 @@ lessa_qt_configure_args() {
     # tooltips, needs the item views, tab bar, tool bar, spin box, message and input dialogs.
     printf -- '-no-feature-%s\n' sql xml concurrent printer tabletevent big_codecs mimetype \
         xmlstream statemachine sharedmemory systemsemaphore topleveldomain hijricalendar \
-        islamiccivilcalendar jalalicalendar translation sortfilterproxymodel identityproxymodel transposeproxymodel \
-        concatenatetablesproxymodel sha3-fast pdf textodfwriter textmarkdownreader \
+        islamiccivilcalendar jalalicalendar translation sortfilterproxymodel identityproxymodel \
+        transposeproxymodel concatenatetablesproxymodel sha3-fast pdf textodfwriter textmarkdownreader \
         textmarkdownwriter movie imageformat_ppm imageformat_xbm picture sessionmanager \
         systemtrayicon whatsthis ftp networkdiskcache bearermanagement localserver dtls sctp \
         dnslookup netlistmgr columnview listwidget treewidget tablewidget completer \
