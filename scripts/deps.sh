@@ -165,21 +165,22 @@ lessa_qt_configure_args() {
         -release -opensource -confirm-license -nomake examples -nomake tests \
         -static -static-runtime -optimize-size -gc-binaries -no-opengl -no-vulkan \
         -no-direct2d -qt-zlib -qt-libpng -no-libjpeg -no-gif -no-ico -qt-freetype -qt-pcre \
-        -qt-harfbuzz -no-dbus -no-icu -no-fontconfig -schannel -no-openssl \
+        -no-harfbuzz -no-dbus -no-icu -no-fontconfig -schannel -no-openssl -D PCRE2_DISABLE_JIT \
         ${tools:+-external-hostbindir "$tools"}
-    # Each of these also takes what depends on it; the Windows Vista style, which themes the
-    # tooltips, needs the item views, tab bar, tool bar, spin box, message and input dialogs.
+    # Qt's own text shaper and an interpreted PCRE2 are enough for our texts and patterns.
+    # Each feature below also takes what depends on it; the Windows Vista style, which themes
+    # the tooltips, needs the item views, tab bar, tool bar, spin box, message and input dialogs.
     printf -- '-no-feature-%s\n' sql xml concurrent printer tabletevent big_codecs mimetype \
         xmlstream statemachine sharedmemory systemsemaphore topleveldomain hijricalendar \
         islamiccivilcalendar jalalicalendar translation sortfilterproxymodel identityproxymodel \
-        transposeproxymodel concatenatetablesproxymodel sha3-fast pdf textodfwriter textmarkdownreader \
-        textmarkdownwriter movie imageformat_ppm imageformat_xbm picture sessionmanager \
+        transposeproxymodel concatenatetablesproxymodel sha3-fast pdf textodfwriter \
+        textmarkdownreader textmarkdownwriter movie imageformat_ppm imageformat_xbm picture sessionmanager \
         systemtrayicon whatsthis ftp networkdiskcache bearermanagement localserver dtls sctp \
         dnslookup netlistmgr columnview listwidget treewidget tablewidget completer \
         datawidgetmapper calendarwidget fontcombobox colordialog fontdialog filesystemmodel \
         undocommand wizard dockwidget statusbar syntaxhighlighter textbrowser progressbar mdiarea \
         keysequenceedit errormessage commandlinkbutton dial lcdnumber splashscreen splitter \
-        sizegrip toolbox graphicsview graphicseffect
+        sizegrip toolbox graphicsview graphicseffect style-fusion
 }
 
 # lessa_qt_stamp ARCH SRC: what a built Qt's .complete holds: the source folder, its Debian
@@ -217,7 +218,7 @@ lessa_qt_build() {
     lessa_sudo mkdir -p "$prefix"
     lessa_sudo chown "$(id -u):$(id -g)" "$prefix"
     mapfile -t configure < <(lessa_qt_configure_args "$arch" "$prefix")
-    tools=$(lessa_qt_host_tools) || true
+    tools=$(printf '%s\n' "${configure[@]}" | sed -n '/^-external-hostbindir$/{n;p}')
     (
         cd "$build"
         MAKEFLAGS=-j$(nproc) "$src/configure" "${configure[@]}" >configure.log 2>&1 ||

@@ -1,26 +1,11 @@
 #!/usr/bin/env bash
-# Proves the two commands on truly fresh machines: for each release named (bookworm, trixie)
-# it makes a minimal Debian root with debootstrap from the Debian archive this machine uses, adds
-# only git and ca-certificates, clones the committed main into it and runs ./run and then
-# ./test inside it with a clean environment (no LANG, no DISPLAY). Screenshots and logs land in
-# build-fresh/RELEASE/; one line per release and command gives the exit code and the time.
-#
+# Proves the two commands on fresh Debian roots (docs/development.md, "Proving on fresh Debian
+# roots"): debootstrap, a clone of main, ./run and ./test with a clean environment. Needs root.
 #   scripts/fresh-debian.sh [--windows] RELEASE...
-#
-# The bare roots are cached in /var/cache/lessa/fresh, so a second run skips debootstrap; the
-# fresh copies live in /var/cache/lessa/fresh-work. ./test's Windows stage (a static Qt built
-# once, 13 to 30 minutes on two cores) is left out unless --windows is given. Needs root.
-#
-# Only the known releases are accepted (exit 2 otherwise, before anything is touched). Each
-# release is locked (flock on /var/cache/lessa/fresh/RELEASE.lock): a second run of a release
-# in use refuses with exit 3. A root is removed only inside those two folders, with nothing
-# mounted below it: what a killed run left mounted there is unmounted first, and while that
-# fails (busy) the run refuses with exit 1, naming the mounts.
-#
-# LESSA_FRESH_TEST_SCRATCH (for tests/scripts/test-fresh-debian.sh only) names a scratch folder
-# made by that test, holding a .lessa-fresh-test-scratch file with the folder's own path: the
-# cache and work folders then live in it, debootstrap must be a stand-in from it, and each
-# release stops after the fresh copy of its root (no clone, mounts or chroot).
+# Unknown releases exit 2 before anything is touched; a release another run holds exits 3; a
+# root with busy mounts below it exits 1. LESSA_FRESH_TEST_SCRATCH is for
+# tests/scripts/test-fresh-debian.sh only: a scratch folder holding a .lessa-fresh-test-scratch
+# file with its own path, where the folders live and each release stops before the clone.
 set -euo pipefail
 LESSA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 remove_tree="$LESSA_ROOT/scripts/remove-tree.sh"

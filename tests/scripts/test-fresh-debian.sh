@@ -8,6 +8,7 @@
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 script=$(realpath "$here/../../scripts/fresh-debian.sh")
+source "$here/../support/check.sh"
 
 if [[ ${1:-} != --in-namespace ]]; then
     [[ $(id -u) -eq 0 ]] || { echo "SKIP: needs root (mounts, chroot roots)"; exit 77; }
@@ -50,18 +51,7 @@ fi
 EOF
 chmod +x "$lab/bin/debootstrap"
 
-failures=0
-check() {
-    local description=$1
-    shift
-    if "$@"; then
-        echo "ok - $description"
-    else
-        echo "not ok - $description"
-        sed 's/^/    | /' "$lab/out"
-        failures=$((failures + 1))
-    fi
-}
+check_shows="$lab/out"
 fresh() {
     LESSA_FRESH_TEST_SCRATCH="$lab" PATH="$lab/bin:$PATH" "$script" "$@" >"$lab/out" 2>&1
 }
@@ -156,5 +146,4 @@ check "a root that is a symbolic link is refused with exit 1" exits 1 bookworm
 check "... and the folder it points to is untouched" eval \
     'survives "$outer/elsewhere" && [[ ! -e $outer/elsewhere/etc ]]'
 
-((failures == 0)) || { echo "$failures check(s) failed"; exit 1; }
-echo "all checks passed"
+check_totals

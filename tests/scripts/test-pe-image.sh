@@ -16,17 +16,14 @@ scratch=$(mktemp -d "$parent/pe-image.XXXXXX")
 trap 'rm -rf --one-file-system "$scratch"' EXIT
 cd "$scratch"
 
-failures=0
-check() { # check WHAT COMMAND...: shows the command's output when it fails
-    "${@:2}" >check.log && echo "ok: $1" && return
-    cat check.log; echo "FAILED: $1"; failures=$((failures + 1))
-}
+source "$root/tests/support/check.sh"
+check_shows=out.log
 fails_with() { # fails_with "WORD..." COMMAND...: COMMAND fails, with a FAIL line naming each WORD
-    ! "${@:2}" >fails.log || return 1
+    ! "${@:2}" || return 1
     local word
-    for word in $1; do grep -q "^FAIL!.*$word" fails.log || { cat fails.log; return 1; }; done
+    for word in $1; do grep -q "^FAIL!.*$word" out.log || return 1; done
 }
-pe() { python3 "$root/tests/support/pe-resources.py" "$@"; }
+pe() { python3 "$root/tests/support/pe-resources.py" "$@" >out.log; }
 
 printf 'int main(void) { return 0; }\n' >main.c
 printf '#include <iostream>\nint main() { std::cout << 1; }\n' >main.cpp
@@ -70,5 +67,4 @@ check "... and fails as another version or product" \
     fails_with "1.3.0.0 FileVersion ProductName" pe check vipcard.exe 1.3 Other
 check "a program without them fails, naming each" \
     fails_with "IDI_ICON1 1.2.0.0 CompanyName manifest dpiAware" pe check gui32.exe 1.2 Card
-((failures == 0)) || { echo "$failures check(s) failed"; exit 1; }
-echo "All executable checks passed"
+check_totals

@@ -21,8 +21,7 @@ cd "$scratch"
 mkdir bin tmp out
 "$real" --version 2>&1 | sed -n 1p
 
-failures=0
-check() { if "${@:2}"; then echo "ok: $1"; else echo "FAILED: $1"; ((++failures)); fi; }
+source "$root/tests/support/check.sh"
 fails() { ! "$@"; }
 
 # A CA, a code-signing certificate it issued (in a PFX with a password and in one without), and
@@ -117,5 +116,4 @@ check "the password file was 0600 in a 0700 folder" \
     test "$(sort -u modes.log | tr '\n' ' ')" = "600 700 "
 check "no password file is left" test -z "$(ls -A tmp)"
 
-((failures == 0)) || { echo "$failures check(s) failed"; exit 1; }
-echo "All signing checks passed"
+check_totals

@@ -51,5 +51,4 @@ echo 'LIBS_PRIVATE += -lSecur32 -lCrypt32 -lNcrypt' >"$pri"
 check "a patch that takes marks the source patched" lessa_qt_patch "$src"
 check "with MinGW's lower-case library names" grep -q -- '-lsecur32 -lcrypt32 -lncrypt' "$pri"
 
-echo "Totals: $failures failed"
-exit $((failures > 0))
+check_totals

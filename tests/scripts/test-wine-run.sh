@@ -54,5 +54,4 @@ else
     echo "SKIP   : a successful prepare (Wine is not installed)"
 fi
 
-echo "Totals: $failures failed"
-exit $((failures > 0))
+check_totals

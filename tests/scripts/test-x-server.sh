@@ -45,5 +45,4 @@ printf ':99\n%s:1\n' "$bystander" >"$state"
 bash /tmp/x-server.sh stop "$state"
 check "stop leaves alone a process that only has a recorded pid" kill -0 "$bystander"
 kill "$bystander"
-echo "Totals: $failures failed"
-exit $((failures > 0))
+check_totals

@@ -1,7 +1,9 @@
 # Sourced by the shell tests: check WHAT COMMAND... runs COMMAND and prints one line, PASS or
-# FAIL! as Qt Test does, counting the failures in $failures.
+# FAIL! as Qt Test does, counting the failures in $failures; a failure also shows the file
+# $check_shows names, when it names one. check_totals prints the count and exits with it.
 # shellcheck shell=bash
 failures=0
+check_shows=
 check() {
     local what=$1
     shift
@@ -9,6 +11,11 @@ check() {
         echo "PASS   : $what"
     else
         echo "FAIL!  : $what"
+        [[ -z $check_shows || ! -f $check_shows ]] || sed 's/^/    | /' "$check_shows"
         failures=$((failures + 1))
     fi
+}
+check_totals() {
+    echo "Totals: $failures failed"
+    exit $((failures > 0))
 }
