@@ -14,8 +14,8 @@ LESSA_PACKAGES=(cmake ninja-build g++ qtbase5-dev qtbase5-dev-tools libqt5svg5-d
     clang libclang-rt-dev python3 dpkg-dev dbus-daemon at-spi2-core python3-pyatspi openssl)
 LESSA_API_PACKAGES=(python3-clang)
 LESSA_WIN_PACKAGES=(g++-mingw-w64-i686-posix mingw-w64-i686-dev g++-mingw-w64-x86-64-posix
-    mingw-w64-x86-64-dev binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine64 make perl
-    wixl msitools osslsigncode openssl python3-pefile qtbase5-dev-tools qt5-qmake-bin)
+    mingw-w64-x86-64-dev binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils wine64 make
+    perl wixl msitools osslsigncode openssl python3-pefile qtbase5-dev-tools qt5-qmake-bin)
 # Fixed paths: Qt's .prl files and CMake packages name absolute paths.
 LESSA_WIN_CACHE=/opt/lessa
 LESSA_WIN_SRC=/var/cache/lessa/qtbase-src
@@ -239,21 +239,15 @@ lessa_qt_build() {
     echo "Qt for $arch Windows built in $((SECONDS - started)) s" >&2
 }
 
-# Whether this machine executes 32-bit x86 code: a 93-byte i386 Linux program that only exits 0
-# (an ELF header, one program header, xor ebx,ebx; mov eax,1; int 0x80).
+# Whether this machine executes 32-bit x86 code: an i386 Linux program that only exits 0.
 lessa_runs_i386() {
     local probe status=0
     mkdir -p "$LESSA_ROOT/build"
-    probe=$(mktemp "$LESSA_ROOT/build/i386-probe.XXXXXX")
-    {
-        printf '\x7fELF\x01\x01\x01\0\0\0\0\0\0\0\0\0\x02\0\x03\0\x01\0\0\0\x54\x80\x04\x08'
-        printf '\x34\0\0\0\0\0\0\0\0\0\0\0\x34\0\x20\0\x01\0\0\0\0\0\0\0\x01\0\0\0\0\0\0\0'
-        printf '\0\x80\x04\x08\0\x80\x04\x08\x5d\0\0\0\x5d\0\0\0\x05\0\0\0\0\x10\0\0'
-        printf '\x31\xdb\xb8\x01\0\0\0\xcd\x80'
-    } >"$probe"
-    chmod +x "$probe"
-    "$probe" 2>/dev/null || status=$?
-    rm -f "$probe"
+    probe=$(mktemp -d "$LESSA_ROOT/build/i386-probe.XXXXXX")
+    printf '.globl _start\n_start: xor %%ebx, %%ebx\nmov $1, %%eax\nint $0x80\n' |
+        as --32 -o "$probe/exit.o" - && ld -m elf_i386 -o "$probe/exit" "$probe/exit.o" &&
+        "$probe/exit" 2>/dev/null || status=1
+    "$LESSA_ROOT/scripts/remove-tree.sh" "$probe" "$LESSA_ROOT/build"
     return $status
 }
 
