@@ -112,14 +112,20 @@ AppendResult appendToFile(const QString &path, const QByteArray &bytes)
         ::close(fd);
         return AppendResult::Refused;
     }
-    // A regular file: writes must not give up half-way where a file system honours O_NONBLOCK.
-    ::fcntl(fd, F_SETFL, O_APPEND);
     const char *data = bytes.constData();
     qint64 left = bytes.size();
+    bool blocking = false;
     while (left > 0) {
         const ssize_t written = ::write(fd, data, size_t(left));
         if (written < 0 && errno == EINTR)
             continue;
+        // A regular file: where a file system honours O_NONBLOCK, wait as any writer would
+        // rather than give up half-way (elsewhere this costs no call).
+        if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && !blocking) {
+            blocking = ::fcntl(fd, F_SETFL, O_APPEND) == 0;
+            if (blocking)
+                continue;
+        }
         if (written <= 0)
             break;
         data += written;

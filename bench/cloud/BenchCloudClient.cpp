@@ -108,7 +108,6 @@ void BM_BareQnam(benchmark::State &state)
     if (errors)
         state.SkipWithError("requests failed");
 }
-} // namespace
 
 // The CPU time is the whole process's (client, Qt's HTTP thread and the server): what a request
 // costs, whichever core ran it and whenever the scheduler let it run.
@@ -117,6 +116,8 @@ void outstanding(benchmark::internal::Benchmark *benchmark)
     benchmark->Arg(1)->Arg(8)->Arg(64)->ArgName("outstanding");
     benchmark->UseRealTime()->MeasureProcessCPUTime();
 }
+} // namespace
+
 BENCHMARK(BM_BareQnam)->Apply(outstanding);
 BENCHMARK(BM_TzCloud)->Apply(outstanding);
 
