@@ -242,12 +242,12 @@ lessa_qt_build() {
 # Whether this machine executes 32-bit x86 code: an i386 Linux program that only exits 0.
 lessa_runs_i386() {
     local probe status=0
-    mkdir -p "$LESSA_ROOT/build"
-    probe=$(mktemp -d "$LESSA_ROOT/build/i386-probe.XXXXXX")
+    mkdir -p "$LESSA_ROOT/build" && probe=$(mktemp -d "$LESSA_ROOT/build/i386-probe.XXXXXX") ||
+        return 1
     printf '.globl _start\n_start: xor %%ebx, %%ebx\nmov $1, %%eax\nint $0x80\n' |
         as --32 -o "$probe/exit.o" - && ld -m elf_i386 -o "$probe/exit" "$probe/exit.o" &&
         "$probe/exit" 2>/dev/null || status=1
-    "$LESSA_ROOT/scripts/remove-tree.sh" "$probe" "$LESSA_ROOT/build"
+    rm -f "$probe/exit" "$probe/exit.o" && rmdir "$probe"
     return $status
 }
 

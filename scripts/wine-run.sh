@@ -60,12 +60,11 @@ prepare() {
     # letters in those texts fall back to a serif face. Nor Tahoma, Windows' dialog font and
     # Qt's default: looking for it, Qt reads the names of every installed font, a start-up
     # cost no Windows has. A prefix made with other replacements is made again.
-    local fonts='"微软雅黑"="WenQuanYi Micro Hei"
-"Microsoft YaHei"="WenQuanYi Micro Hei"
-"Tahoma"="WenQuanYi Micro Hei"' replacements
+    local fonts=('"微软雅黑"="WenQuanYi Micro Hei"' '"Microsoft YaHei"="WenQuanYi Micro Hei"'
+        '"Tahoma"="WenQuanYi Micro Hei"')
     mkdir -p "$(dirname "$WINEPREFIX")" || exit 1
     exec 9>"$WINEPREFIX.lock" && flock 9 || fail "cannot lock $WINEPREFIX.lock"
-    if [[ -e $WINEPREFIX/.lessa-ready && $(<"$WINEPREFIX/.lessa-ready") == "$fonts" ]]; then
+    if [[ -e $WINEPREFIX/.lessa-ready && $(<"$WINEPREFIX/.lessa-ready") == "${fonts[*]}" ]]; then
         exec 9>&-
         return 0
     fi
@@ -82,22 +81,19 @@ prepare() {
     "$WINELOADER" wineboot -i >"$log" 2>&1 || fail "wineboot failed:" "$log"
     # The .reg file is UTF-16, so the Chinese name survives whatever the locale.
     local reg="$WINEPREFIX/.lessa-fonts.reg"
-    mapfile -t replacements <<<"$fonts"
     printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
-        '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' "${replacements[@]}" '' |
+        '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' "${fonts[@]}" '' |
         iconv -f UTF-8 -t UTF-16 >"$reg" || fail "cannot write $reg"
     "$WINELOADER" regedit /S "Z:${reg//\//\\}" >>"$log" 2>&1 ||
         fail "regedit failed:" "$log"
     "$WINESERVER" -w || fail "the Wine server did not end cleanly"
-    echo "$fonts" >"$WINEPREFIX/.lessa-ready" || fail "cannot mark $WINEPREFIX ready"
+    echo "${fonts[*]}" >"$WINEPREFIX/.lessa-ready" || fail "cannot mark $WINEPREFIX ready"
     exec 9>&-
 }
 
 case ${1:-} in
 --prepare) prepare ;;
---stop)
-    "$WINESERVER" -k 2>/dev/null || true
-    ;;
+--stop) "$WINESERVER" -k 2>/dev/null || true ;;
 *)
     # Wine would make a missing prefix itself, one that --prepare could then never replace.
     [[ -e $WINEPREFIX/.lessa-ready ]] || prepare

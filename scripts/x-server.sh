@@ -18,7 +18,7 @@ started() { sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f20; }
 # start_server STATE WM: starts Xvfb, and with WM=1 the managers; STATE gets DISPLAY and each
 # process as PID:START.
 start_server() {
-    local state=$1 wm=$2 numberfile pid number="" _
+    local state=$1 wm=$2 numberfile pid number="" manager _
     numberfile=$(mktemp) || return 1
     setsid Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp +extension Composite \
         -noreset 3>"$numberfile" </dev/null >/dev/null 2>&1 &
@@ -37,10 +37,10 @@ start_server() {
     fi
     local pids=("$pid:$(started "$pid")")
     if [[ $wm == 1 ]]; then
-        DISPLAY=:$number setsid fluxbox </dev/null >/dev/null 2>&1 &
-        pids+=("$!:$(started $!)")
-        DISPLAY=:$number setsid xcompmgr </dev/null >/dev/null 2>&1 &
-        pids+=("$!:$(started $!)")
+        for manager in fluxbox xcompmgr; do
+            DISPLAY=:$number setsid "$manager" </dev/null >/dev/null 2>&1 &
+            pids+=("$!:$(started $!)")
+        done
         # Windows mapped before fluxbox manages the screen would stay unmanaged.
         for _ in $(seq 100); do
             DISPLAY=:$number wmctrl -m >/dev/null 2>&1 && break

@@ -44,7 +44,6 @@ reg_query() { # KEY [OPTIONS]: in the 32-bit view unless OPTIONS name another
 }
 uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 key_present() { wine reg query "$1" /reg:32 >/dev/null 2>&1; }
-not() { ! "$@"; }
 classroom_key_untouched() { reg_query "$classroom" /v InstallPath | grep -q 'C:\\Lessa'; }
 uninstall_entries() { reg_query "$uninstall" /s | grep -c "DisplayName\s*REG_SZ\s*$name\$"; }
 # product_value KEY NAME_VALUE VALUE [REG_OPTION]: VALUE of KEY's subkey whose NAME_VALUE is ours.
@@ -187,5 +186,4 @@ check "uninstall removes the installed-programs entry" test "$(uninstall_entries
 check "uninstall removes the installer's key" not key_present 'HKLM\Software\Lessa\VIP Card'
 check "the classroom software's key is untouched" classroom_key_untouched
 wine --stop
-echo "Totals: $failures failed"
-exit $((failures > 0))
+check_totals

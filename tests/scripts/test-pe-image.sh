@@ -11,12 +11,9 @@ done
 python3 -c 'import pefile' 2>/dev/null || /usr/bin/python3 -c 'import pefile' 2>/dev/null ||
     { echo "SKIP: pefile is not installed (python3-pefile)"; exit 77; }
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-mkdir -p "$parent"
-scratch=$(mktemp -d "$parent/pe-image.XXXXXX")
-trap 'rm -rf --one-file-system "$scratch"' EXIT
-cd "$scratch"
-
 source "$root/tests/support/check.sh"
+check_scratch "$parent" pe-image
+cd "$scratch"
 check_shows=out.log
 fails_with() { # fails_with "WORD..." COMMAND...: COMMAND fails, with a FAIL line naming each WORD
     ! "${@:2}" || return 1

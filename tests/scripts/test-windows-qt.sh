@@ -8,7 +8,6 @@ LESSA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd -P)
 source "$LESSA_ROOT/scripts/deps.sh"
 set +e
 source "$LESSA_ROOT/tests/support/check.sh"
-not() { ! "$@"; }
 
 scratch=$(mktemp -d)
 trap 'rm -rf --one-file-system "$scratch"' EXIT

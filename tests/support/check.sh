@@ -15,6 +15,12 @@ check() {
         failures=$((failures + 1))
     fi
 }
+not() { ! "$@"; }
+# check_scratch PARENT NAME: $scratch, a new folder below PARENT, removed on exit.
+check_scratch() {
+    mkdir -p "$1" && scratch=$(mktemp -d "$1/$2.XXXXXX") || exit 1
+    trap 'rm -rf --one-file-system "$scratch"' EXIT
+}
 check_totals() {
     echo "Totals: $failures failed"
     exit $((failures > 0))
