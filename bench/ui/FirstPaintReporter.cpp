@@ -25,8 +25,10 @@ bool FirstPaintReporter::eventFilter(QObject *object, QEvent *event)
     if (object == watched && event->type() == QEvent::Paint && !reported) {
         reported = true;
         const qint64 now = ProbeClock::wallClockNs();
-        std::printf("first_paint_ns=%lld peak_rss_kib=%lld image_bytes=%lld", now,
-                    ProbeClock::peakMemoryKib(), imageBytes ? imageBytes() : 0);
+        // Read before the images are decoded to count their bytes, which would raise the peak.
+        const qint64 peakKib = ProbeClock::peakMemoryKib();
+        std::printf("first_paint_ns=%lld peak_rss_kib=%lld image_bytes=%lld", now, peakKib,
+                    imageBytes ? imageBytes() : 0);
         for (const auto &mark : marks)
             std::printf(" %s_ns=%lld", mark.first, mark.second);
         std::printf("\n");
