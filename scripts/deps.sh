@@ -210,7 +210,7 @@ lessa_qt_build() {
     lessa_qt_current "$arch" && return
     src=$(lessa_qt_source)
     echo "== Building a static Qt for $arch Windows into $prefix:" \
-        "a one-time build of about 10 minutes on two cores" >&2
+        "a one-time build of about 20 minutes on two cores" >&2
     local build="$LESSA_WIN_SRC/build-$arch"
     [[ ! -e $prefix ]] || lessa_sudo "$LESSA_ROOT/scripts/remove-tree.sh" "$prefix" "$LESSA_WIN_CACHE"
     [[ ! -e $build ]] || "$LESSA_ROOT/scripts/remove-tree.sh" "$build" "$LESSA_WIN_SRC"
