@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Runs a test against an HTTPS server on 127.0.0.1 whose certificate a CA made here signs.
   tls-server.py SCRATCH_PARENT -- COMMAND...
-COMMAND finds the server in LESSA_TLS_URL and the CA certificate (PEM) in LESSA_TLS_CA; every
-POST is answered with {"code": 0, "path": the request's path}. Exits with COMMAND's status."""
+COMMAND finds the server in LESSA_TLS_URL, one whose certificate names another address in
+LESSA_TLS_MISNAMED_URL, and the CA certificate (PEM) in LESSA_TLS_CA; every POST is answered
+with {"code": 0, "path": the request's path}. Exits with COMMAND's status."""
 import atexit, http.server, json, os, shutil, signal, ssl, subprocess, sys, tempfile, threading
 
 if len(sys.argv) < 4 or sys.argv[2] != '--':
@@ -22,13 +23,16 @@ def openssl(*args):
 openssl('req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-days', '2', '-subj', '/CN=Lessa test CA',
         '-addext', 'basicConstraints=critical,CA:TRUE', '-addext', 'keyUsage=critical,keyCertSign',
         '-keyout', 'ca.key', '-out', 'ca.pem')
-openssl('req', '-newkey', 'rsa:2048', '-nodes', '-subj', '/CN=127.0.0.1', '-keyout', 'server.key',
-        '-out', 'server.csr')
-with open(os.path.join(scratch, 'server.ext'), 'w') as ext:
-    ext.write('subjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\n'
-              'basicConstraints=CA:FALSE\n')
-openssl('x509', '-req', '-in', 'server.csr', '-CA', 'ca.pem', '-CAkey', 'ca.key', '-CAcreateserial',
-        '-days', '2', '-extfile', 'server.ext', '-out', 'server.pem')
+# Two leaves: one for the address the client dials, one naming another address only. Both
+# servers listen on 127.0.0.1, so no name has to resolve (a bare root has no /etc/hosts).
+for leaf, address in (('server', '127.0.0.1'), ('misnamed', '127.0.0.2')):
+    openssl('req', '-newkey', 'rsa:2048', '-nodes', '-subj', '/CN=' + address, '-keyout',
+            leaf + '.key', '-out', leaf + '.csr')
+    with open(os.path.join(scratch, leaf + '.ext'), 'w') as ext:
+        ext.write('subjectAltName=IP:%s\nextendedKeyUsage=serverAuth\n'
+                  'basicConstraints=CA:FALSE\n' % address)
+    openssl('x509', '-req', '-in', leaf + '.csr', '-CA', 'ca.pem', '-CAkey', 'ca.key',
+            '-CAcreateserial', '-days', '2', '-extfile', leaf + '.ext', '-out', leaf + '.pem')
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -47,20 +51,26 @@ class Handler(http.server.BaseHTTPRequestHandler):
         pass
 
 
-context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-# The server sends its CA along, as servers send their intermediates: Wine's chain engine does
-# not find an issuer in the client's own additional store, only in what the server sent.
-with open(os.path.join(scratch, 'chain.pem'), 'w') as chain:
-    for name in ('server.pem', 'ca.pem'):
-        chain.write(open(os.path.join(scratch, name)).read())
-context.load_cert_chain(os.path.join(scratch, 'chain.pem'), os.path.join(scratch, 'server.key'))
-server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), Handler)
-# Handshakes happen in each connection's thread, so a client that refuses one blocks nobody.
-server.socket = context.wrap_socket(server.socket, server_side=True, do_handshake_on_connect=False)
-server.handle_error = lambda request, address: None  # a refused handshake is the point
-threading.Thread(target=server.serve_forever, daemon=True).start()
-environment = dict(os.environ, LESSA_TLS_URL='https://127.0.0.1:%d' % server.server_address[1],
+def serve(leaf):
+    """An HTTPS server on 127.0.0.1 with LEAF's certificate; returns its URL."""
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    # The server sends its CA along, as servers send their intermediates: Wine's chain engine
+    # does not find an issuer in the client's own additional store, only in what the server sent.
+    chain = os.path.join(scratch, leaf + '-chain.pem')
+    with open(chain, 'w') as out:
+        for name in (leaf + '.pem', 'ca.pem'):
+            out.write(open(os.path.join(scratch, name)).read())
+    context.load_cert_chain(chain, os.path.join(scratch, leaf + '.key'))
+    server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), Handler)
+    # Handshakes happen in each connection's thread, so a client that refuses one blocks nobody.
+    server.socket = context.wrap_socket(server.socket, server_side=True,
+                                        do_handshake_on_connect=False)
+    server.handle_error = lambda request, address: None  # a refused handshake is the point
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return 'https://127.0.0.1:%d' % server.server_address[1]
+
+
+environment = dict(os.environ, LESSA_TLS_URL=serve('server'),
+                   LESSA_TLS_MISNAMED_URL=serve('misnamed'),
                    LESSA_TLS_CA=open(os.path.join(scratch, 'ca.pem')).read())
-status = subprocess.run(sys.argv[3:], env=environment).returncode
-server.shutdown()
-sys.exit(status)
+sys.exit(subprocess.run(sys.argv[3:], env=environment).returncode)
