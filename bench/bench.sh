@@ -8,7 +8,7 @@ LESSA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 [[ ${1:-} == windows ]] && exec "$LESSA_ROOT/bench/bench-windows.sh"
 "$LESSA_ROOT/scripts/deps.sh" linux
 source "$LESSA_ROOT/scripts/deps.sh"
-lessa_install libbenchmark-dev
+lessa_install libbenchmark-dev valgrind
 (cd "$LESSA_ROOT" && cmake --preset bench && cmake --build --preset bench)
 build_dir="$LESSA_ROOT/build-bench"
 results="$build_dir/results"
@@ -27,6 +27,20 @@ echo "== request encoding"
 bench/bench_encoding "${gbench[@]}" --benchmark_min_time=0.2 >"$results/encoding.json"
 echo "== cloud client"
 bench/bench_cloud "${gbench[@]}" --benchmark_min_time=1 >"$results/cloud.json" 2>/dev/null
+# Instructions per request, which no scheduler moves: each client and window counted under
+# callgrind for 200 and for 1,200 requests; the difference leaves out the set-up.
+echo "== cloud client, instructions"
+for client in TzCloud BareQnam; do
+    for window in 1 8 64; do
+        for requests in 200 1200; do
+            LESSA_BENCH_ITERATIONS=$requests valgrind --tool=callgrind \
+                --callgrind-out-file="$results/callgrind.out" bench/bench_cloud \
+                --benchmark_filter="^BM_$client/outstanding:$window/" >/dev/null 2>&1
+            echo "$client $window $requests $(sed -n 's/^totals: //p' "$results/callgrind.out")"
+        done
+    done
+done >"$results/cloud-instructions.txt"
+rm -f "$results/callgrind.out"
 
 # Start-up and guide need a display: one Xvfb for all runs, so none pays for starting it.
 x_state="$build_dir/x.state"
