@@ -174,8 +174,8 @@ lessa_qt_configure_args() {
         xmlstream statemachine sharedmemory systemsemaphore topleveldomain hijricalendar \
         islamiccivilcalendar jalalicalendar translation sortfilterproxymodel identityproxymodel \
         transposeproxymodel concatenatetablesproxymodel sha3-fast pdf textodfwriter \
-        textmarkdownreader textmarkdownwriter movie imageformat_ppm imageformat_xbm picture sessionmanager \
-        systemtrayicon whatsthis ftp networkdiskcache bearermanagement localserver dtls sctp \
+        textmarkdownreader textmarkdownwriter movie imageformat_ppm imageformat_xbm picture \
+        sessionmanager systemtrayicon whatsthis ftp networkdiskcache bearermanagement localserver dtls sctp \
         dnslookup netlistmgr columnview listwidget treewidget tablewidget completer \
         datawidgetmapper calendarwidget fontcombobox colordialog fontdialog filesystemmodel \
         undocommand wizard dockwidget statusbar syntaxhighlighter textbrowser progressbar mdiarea \
