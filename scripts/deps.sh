@@ -98,10 +98,9 @@ lessa_deb_src() {
 
 # The folder of Qt's patched source; fails when there is none.
 lessa_qt_source_dir() {
-    local src
-    src=$(find "$LESSA_WIN_SRC" -mindepth 1 -maxdepth 1 -type d -name 'qtbase-*' 2>/dev/null |
-        head -1) || true
-    [[ -n $src && -e $src/.lessa-patched ]] && echo "$src"
+    local src=("$LESSA_WIN_SRC"/qtbase-*/)
+    [[ -d $src && $(cat "$src.lessa-patched" 2>/dev/null) == "$(lessa_qt_patch_id)" ]] &&
+        echo "${src%/}"
 }
 
 # Prints the folder of Qt's patched source, fetching it first when there is none.
@@ -120,21 +119,28 @@ lessa_qt_fetch() {
         echo "error: apt-get source qtbase-opensource-src failed" >&2
         return 1
     }
-    local src
-    src=$(find "$LESSA_WIN_SRC" -mindepth 1 -maxdepth 1 -type d -name 'qtbase-*' | head -1)
-    [[ -n $src ]] || { echo "error: apt-get source left no qtbase-* folder" >&2; return 1; }
-    lessa_qt_patch "$src"
+    local src=("$LESSA_WIN_SRC"/qtbase-*/)
+    [[ -d $src ]] || { echo "error: apt-get source left no qtbase-* folder" >&2; return 1; }
+    lessa_qt_patch "${src%/}"
 }
 
-# lessa_qt_patch SRC: marks SRC patched only when the patch took.
+# lessa_qt_patch SRC: marks SRC with the digest of these patches only when each took; each
+# keeps a part that the programs never use out of them (docs/windows.md).
 lessa_qt_patch() {
-    local pri=$1/src/network/ssl/ssl.pri
-    # MinGW's import libraries are lower case; Qt's Schannel link line is not.
-    sed -i -e 's/-lSecur32/-lsecur32/g; s/-lCrypt32/-lcrypt32/g; s/-lNcrypt/-lncrypt/g' "$pri" &&
-        grep -q -e '-lsecur32' "$pri" && ! grep -q -e '-lSecur32\|-lCrypt32\|-lNcrypt' "$pri" ||
-        { echo "error: patching $pri failed" >&2; return 1; }
-    touch "$1/.lessa-patched"
+    local file gone script
+    while read -r file gone script; do
+        file=$1/src/$file
+        grep -q -e "$gone" "$file" && sed -i "$script" "$file" && ! grep -q -e "$gone" "$file" ||
+            { echo "error: patching $file failed" >&2; return 1; }
+    done <<'EOF'
+network/ssl/ssl.pri -l[SCN][ecr] s/-l\(Secur32\|Crypt32\|Ncrypt\)/-l\L\1/g
+network/ssl/qasn1element.cpp localeC /localeC;/d; s/!std::isdigit(v, localeC)/(v < '0' || v > '9')/
+plugins/platforms/windows/qwindowsintegration.cpp ^#ifdef.QT_NO_FREETYPE s/^#ifdef QT_NO_FREETYPE/#if 1/
+widgets/styles/qstyle.qrc -128\.png /-128\.png</d
+EOF
+    lessa_qt_patch_id >"$1/.lessa-patched"
 }
+lessa_qt_patch_id() { declare -f lessa_qt_patch | md5sum | cut -c1-12; }
 
 # lessa_qt_prefix ARCH: where the static Qt for i686 or x86_64 lives (the presets name it).
 lessa_qt_prefix() {
@@ -167,6 +173,8 @@ lessa_qt_configure_args() {
         -no-direct2d -qt-zlib -qt-libpng -no-libjpeg -no-gif -no-ico -qt-freetype -qt-pcre \
         -no-harfbuzz -no-dbus -no-icu -no-fontconfig -schannel -no-openssl -D PCRE2_DISABLE_JIT \
         ${tools:+-external-hostbindir "$tools"}
+    # Only exceptions read 32-bit unwind tables, and only QtCore throws (docs/windows.md).
+    [[ $1 != i686 ]] || printf '%s\n' {QMAKE_CFLAGS,QMAKE_CXXFLAGS}+=-fno-asynchronous-unwind-tables
     # Qt's own text shaper and an interpreted PCRE2 are enough for our texts and patterns.
     # Each feature below also takes what depends on it; the Windows Vista style, which themes
     # the tooltips, needs the item views, tab bar, tool bar, spin box, message and input dialogs.
@@ -188,7 +196,7 @@ lessa_qt_configure_args() {
 lessa_qt_stamp() {
     local version
     version=$(sed -n '1s/^[^ ]* (\([^)]*\)).*/\1/p' "$2/debian/changelog")
-    echo "$(basename "$2") $version"
+    echo "$(basename "$2") $version $(<"$2/.lessa-patched")"
     lessa_qt_configure_args "$1" "$(lessa_qt_prefix "$1")" | tr '\n' ' '
     echo
 }

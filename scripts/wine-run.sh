@@ -1,18 +1,15 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine in one of this checkout's own prefixes; CTest's emulator for
 # the Windows builds.
-#   wine-run.sh PROGRAM [ARGS...]   run it: a 32-bit program (PE machine i386) with Wine's 32-bit
-#                                   loader, anything else (64-bit programs, Wine's own tools
-#                                   such as reg or msiexec) with the 64-bit one
+#   wine-run.sh PROGRAM [ARGS...]   run it: a 32-bit program with Wine's 32-bit loader, anything
+#                                   else (64-bit programs, Wine's reg or msiexec) with the 64-bit one
 #   wine-run.sh --prepare           make the prefix once (under the X server that will be used)
 #   wine-run.sh --stop              end the prefix's Wine server
 # The prefix is WINEPREFIX when that lies inside one of this checkout's build folders (build*/),
-# build-win32/wineprefix when WINEPREFIX is unset. Any other WINEPREFIX (a user's ~/.wine left in
-# the shell) is refused, not used: the tests write registry keys and install packages, and
-# --prepare replaces a prefix that is not ready. Prefixes are 64-bit (WoW64), as 64-bit Windows
-# is, and run 32-bit and 64-bit programs alike.
-# Wine hands a Windows process none of the host's QT_* variables, only those spelt WINEQT_*,
-# so each QT_* variable is passed on that way.
+# build-win32/wineprefix when WINEPREFIX is unset; any other (a user's ~/.wine left in the shell)
+# is refused: the tests write registry keys and install packages, and --prepare replaces a prefix
+# that is not ready. Prefixes are 64-bit (WoW64), as 64-bit Windows is.
+# Wine hands a Windows process only the QT_* variables spelt WINEQT_*: each is passed on so.
 set -uo pipefail
 LESSA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd -P)
 LESSA_WINE_DIR=/usr/lib/wine
@@ -38,15 +35,6 @@ while IFS='=' read -r name value; do
     [[ $name == QT_* ]] && export "WINE$name=$value"
 done < <(env)
 
-# pe_machine FILE: the machine field of a PE executable's header (14c i386, 8664 x86-64).
-pe_machine() {
-    local offset
-    [[ -f $1 && $(head -c2 "$1" 2>/dev/null) == MZ ]] || return 1
-    offset=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ') && [[ -n $offset ]] || return 1
-    [[ $(od -An -tx1 -j"$offset" -N4 "$1" | tr -d ' ') == 50450000 ]] || return 1
-    od -An -tx2 -j$((offset + 4)) -N2 "$1" | tr -d ' '
-}
-
 fail() {
     echo "wine-run.sh --prepare: $1" >&2
     [[ -n ${2:-} && -s $2 ]] && tail -20 "$2" >&2
@@ -64,10 +52,8 @@ prepare() {
         '"Tahoma"="WenQuanYi Micro Hei"')
     mkdir -p "$(dirname "$WINEPREFIX")" || exit 1
     exec 9>"$WINEPREFIX.lock" && flock 9 || fail "cannot lock $WINEPREFIX.lock"
-    if [[ -e $WINEPREFIX/.lessa-ready && $(<"$WINEPREFIX/.lessa-ready") == "${fonts[*]}" ]]; then
-        exec 9>&-
-        return 0
-    fi
+    [[ -e $WINEPREFIX/.lessa-ready && $(<"$WINEPREFIX/.lessa-ready") == "${fonts[*]}" ]] &&
+        { exec 9>&-; return 0; }
     if [[ -f $WINEPREFIX/.lessa-prefix ]]; then
         "$WINESERVER" -k 2>/dev/null
         "$LESSA_ROOT/scripts/remove-tree.sh" "$WINEPREFIX" "$LESSA_ROOT" ||
@@ -97,7 +83,7 @@ case ${1:-} in
 *)
     # Wine would make a missing prefix itself, one that --prepare could then never replace.
     [[ -e $WINEPREFIX/.lessa-ready ]] || prepare
-    if [[ $(pe_machine "${1:-}") == 014c ]]; then
+    if [[ $(i686-w64-mingw32-objdump -f -- "${1:-}" 2>/dev/null) == *'file format pei-i386'* ]]; then
         WINELOADER=$LESSA_WINE_DIR/wine
         [[ -x $WINELOADER ]] ||
             { echo "wine-run.sh: $1 is 32-bit and $WINELOADER is missing (wine32)" >&2; exit 1; }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # scripts/deps.sh's static Qt, on scratch folders: a Qt counts as built only when its marker
-# names today's source and configure line; the source counts as patched only when the patch
-# took, even inside $(...).
+# names today's source, patches and configure line; the source counts as patched only when
+# every patch took, even inside $(...).
 set -uo pipefail
 LESSA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd -P)
 # The functions only; nothing here fetches or builds a Qt.
@@ -18,9 +18,8 @@ src=$LESSA_WIN_SRC/qtbase-opensource-src-5.15.8+dfsg
 mkdir -p "$src/debian" "$LESSA_WIN_CACHE/qt5-win32-static/bin"
 echo 'qtbase-opensource-src (5.15.8+dfsg-11+deb12u3) bookworm; urgency=medium' \
     >"$src/debian/changelog"
-touch "$src/.lessa-patched"
-printf '#!/bin/sh\n' >"$LESSA_WIN_CACHE/qt5-win32-static/bin/qmake"
-chmod +x "$LESSA_WIN_CACHE/qt5-win32-static/bin/qmake"
+lessa_qt_patch_id >"$src/.lessa-patched"
+install -m 755 /dev/null "$LESSA_WIN_CACHE/qt5-win32-static/bin/qmake"
 complete=$LESSA_WIN_CACHE/qt5-win32-static/.complete
 
 check "no marker: not built" not lessa_qt_current i686
@@ -34,6 +33,8 @@ sed -i '1s/deb12u4/deb12u3/' "$src/debian/changelog"
 eval "today_$(declare -f lessa_qt_configure_args)"
 lessa_qt_configure_args() { today_lessa_qt_configure_args "$@" && echo -no-feature-udpsocket; }
 check "a changed configure line: rebuilt" not lessa_qt_current i686
+echo f00 >"$src/.lessa-patched"
+check "a source patched otherwise: fetched again" not lessa_qt_source_dir
 
 # A download whose patch cannot apply (no ssl.pri): apt-get stands in for the registry, which
 # needs no deb-src entries then.
@@ -44,10 +45,16 @@ rm -f "$src/.lessa-patched"
 fetched=$(lessa_qt_source 2>/dev/null)
 check "a failed patch fails the source preparation inside \$(...)" test $? != 0 -a -z "$fetched"
 check "and leaves no patched marker" test ! -e "$src/.lessa-patched"
-pri=$src/src/network/ssl/ssl.pri
-mkdir -p "$(dirname "$pri")"
-echo 'LIBS_PRIVATE += -lSecur32 -lCrypt32 -lNcrypt' >"$pri"
-check "a patch that takes marks the source patched" lessa_qt_patch "$src"
-check "with MinGW's lower-case library names" grep -q -- '-lsecur32 -lcrypt32 -lncrypt' "$pri"
-
+while read -r file line; do mkdir -p "$src/${file%/*}" && echo -e "$line" >"$src/$file"; done <<'EOF'
+src/network/ssl/ssl.pri LIBS += "-lSecur32" "-lCrypt32" "-lNcrypt"
+src/network/ssl/qasn1element.cpp const std::locale localeC;\nif (!std::isdigit(v, localeC))
+src/plugins/platforms/windows/qwindowsintegration.cpp #ifdef QT_NO_FREETYPE
+src/widgets/styles/qstyle.qrc <file>images/up-16.png</file>\n<file>images/up-128.png</file>
+EOF
+check "patches that take mark the source patched" lessa_qt_patch "$src"
+check "and the source counts as patched" test "$(lessa_qt_source_dir)" == "$src"
+patched() { test "$(<"$src/src/$1")" == "$2"; }
+check "MinGW's library names" patched network/ssl/ssl.pri 'LIBS += "-lsecur32" "-lcrypt32" "-lncrypt"'
+check "ASN.1 digits, no locale" patched network/ssl/qasn1element.cpp "if ((v < '0' || v > '9'))"
+check "16-pixel icons only" patched widgets/styles/qstyle.qrc '<file>images/up-16.png</file>'
 check_totals
