@@ -112,8 +112,7 @@ lessa_qt_fetch() {
     lessa_deb_src
     [[ ! -e $LESSA_WIN_SRC ]] ||
         "$LESSA_ROOT/scripts/remove-tree.sh" "$LESSA_WIN_SRC" "$(dirname "$LESSA_WIN_SRC")"
-    lessa_sudo mkdir -p "$LESSA_WIN_SRC"
-    lessa_sudo chown "$(id -u):$(id -g)" "$LESSA_WIN_SRC"
+    lessa_sudo install -d -o "$(id -u)" -g "$(id -g)" "$LESSA_WIN_SRC"
     (cd "$LESSA_WIN_SRC" && apt-get source -qq qtbase-opensource-src >apt-source.log 2>&1) || {
         tail -20 "$LESSA_WIN_SRC/apt-source.log"
         echo "error: apt-get source qtbase-opensource-src failed" >&2
@@ -124,8 +123,7 @@ lessa_qt_fetch() {
     lessa_qt_patch "${src%/}"
 }
 
-# lessa_qt_patch SRC: marks SRC with the digest of these patches only when each took; each
-# keeps a part that the programs never use out of them (docs/windows.md).
+# lessa_qt_patch SRC: patches SRC (docs/windows.md), marked with their digest once all took.
 lessa_qt_patch() {
     local file gone script
     while read -r file gone script; do
@@ -135,6 +133,7 @@ lessa_qt_patch() {
     done <<'EOF'
 network/ssl/ssl.pri -l[SCN][ecr] s/-l\(Secur32\|Crypt32\|Ncrypt\)/-l\L\1/g
 network/ssl/qasn1element.cpp localeC /localeC;/d; s/!std::isdigit(v, localeC)/(v < '0' || v > '9')/
+3rdparty/double-conversion/double-conversion.cc cType /cType =$/,+1d; s/return cType.tolower(ch)/return ch >= 'A' \&\& ch <= 'Z' ? char(ch | 32) : ch/
 plugins/platforms/windows/qwindowsintegration.cpp ^#ifdef.QT_NO_FREETYPE s/^#ifdef QT_NO_FREETYPE/#if 1/
 widgets/styles/qstyle.qrc -128\.png /-128\.png</d
 EOF
@@ -223,8 +222,7 @@ lessa_qt_build() {
     [[ ! -e $prefix ]] || lessa_sudo "$LESSA_ROOT/scripts/remove-tree.sh" "$prefix" "$LESSA_WIN_CACHE"
     [[ ! -e $build ]] || "$LESSA_ROOT/scripts/remove-tree.sh" "$build" "$LESSA_WIN_SRC"
     mkdir -p "$build"
-    lessa_sudo mkdir -p "$prefix"
-    lessa_sudo chown "$(id -u):$(id -g)" "$prefix"
+    lessa_sudo install -d -o "$(id -u)" -g "$(id -g)" "$prefix"
     mapfile -t configure < <(lessa_qt_configure_args "$arch" "$prefix")
     tools=$(printf '%s\n' "${configure[@]}" | sed -n '/^-external-hostbindir$/{n;p}')
     (
