@@ -19,7 +19,7 @@ LESSA_WIN_PACKAGES=(g++-mingw-w64-i686-posix mingw-w64-i686-dev g++-mingw-w64-x8
 # Fixed paths: Qt's .prl files and CMake packages name absolute paths.
 LESSA_WIN_CACHE=/opt/lessa
 LESSA_WIN_SRC=/var/cache/lessa/qtbase-src
-LESSA_WIN_LOCKS=/run/lock
+LESSA_WIN_LOCKS=/run/lock LESSA_LOCKS_HELD=""
 [[ -d $LESSA_WIN_LOCKS ]] || LESSA_WIN_LOCKS=/tmp
 
 lessa_sudo() { if [[ $(id -u) -ne 0 ]]; then sudo "$@"; else "$@"; fi; }
@@ -56,13 +56,14 @@ lessa_deps_linux() {
 }
 
 # lessa_lock NAME COMMAND...: COMMAND under a lock that every run on this machine shares, so
-# that two runs never fetch or build Qt into the same folders.
+# that two runs never fetch or build Qt into the same folders; one already held is held on.
 lessa_lock() {
     local lock=$LESSA_WIN_LOCKS/lessa-$1.lock
     shift
+    [[ " ${LESSA_LOCKS_HELD:-} " != *" $lock "* ]] || { "$@"; return; }
     (
         flock -n 9 || { echo "== Waiting for another run to release $lock" >&2; flock 9; }
-        "$@"
+        LESSA_LOCKS_HELD="${LESSA_LOCKS_HELD:-} $lock" "$@"
     ) 9>>"$lock"
 }
 
@@ -108,11 +109,10 @@ lessa_qt_source() { lessa_qt_source_dir || { lessa_lock qt-source lessa_qt_fetch
 
 lessa_qt_fetch() {
     lessa_qt_source_dir >/dev/null && return
-    lessa_install dpkg-dev
-    lessa_deb_src
-    [[ ! -e $LESSA_WIN_SRC ]] ||
-        "$LESSA_ROOT/scripts/remove-tree.sh" "$LESSA_WIN_SRC" "$(dirname "$LESSA_WIN_SRC")"
-    lessa_sudo install -d -o "$(id -u)" -g "$(id -g)" "$LESSA_WIN_SRC"
+    lessa_install dpkg-dev && lessa_deb_src || return 1
+    [[ ! -e $LESSA_WIN_SRC ]] || lessa_sudo "$LESSA_ROOT/scripts/remove-tree.sh" \
+        "$LESSA_WIN_SRC" "$(dirname "$LESSA_WIN_SRC")" || return 1
+    lessa_sudo install -d -o "$(id -u)" -g "$(id -g)" "$LESSA_WIN_SRC" || return 1
     (cd "$LESSA_WIN_SRC" && apt-get source -qq qtbase-opensource-src >apt-source.log 2>&1) || {
         tail -20 "$LESSA_WIN_SRC/apt-source.log"
         echo "error: apt-get source qtbase-opensource-src failed" >&2
@@ -125,17 +125,17 @@ lessa_qt_fetch() {
 
 # lessa_qt_patch SRC: patches SRC (docs/windows.md), marked with their digest once all took.
 lessa_qt_patch() {
-    local file gone script
-    while read -r file gone script; do
+    local file gone made script
+    while read -r file gone made script; do
         file=$1/src/$file
-        grep -q -e "$gone" "$file" && sed -i "$script" "$file" && ! grep -q -e "$gone" "$file" ||
-            { echo "error: patching $file failed" >&2; return 1; }
+        grep -q -e "$gone" "$file" && sed -i "$script" "$file" && ! grep -q -e "$gone" "$file" &&
+            grep -q -e "$made" "$file" || { echo "error: patching $file failed" >&2; return 1; }
     done <<'EOF'
-network/ssl/ssl.pri -l[SCN][ecr] s/-l\(Secur32\|Crypt32\|Ncrypt\)/-l\L\1/g
-network/ssl/qasn1element.cpp localeC /localeC;/d; s/!std::isdigit(v, localeC)/(v < '0' || v > '9')/
-3rdparty/double-conversion/double-conversion.cc cType /cType =$/,+1d; s/return cType.tolower(ch)/return ch >= 'A' \&\& ch <= 'Z' ? char(ch | 32) : ch/
-plugins/platforms/windows/qwindowsintegration.cpp ^#ifdef.QT_NO_FREETYPE s/^#ifdef QT_NO_FREETYPE/#if 1/
-widgets/styles/qstyle.qrc -128\.png /-128\.png</d
+network/ssl/ssl.pri -l[SCN][ecr] -lsecur32 s/-l\(Secur32\|Crypt32\|Ncrypt\)/-l\L\1/g
+network/ssl/qasn1element.cpp localeC v.>.'9' /localeC;/d; s/!std::isdigit(v, localeC)/(v < '0' || v > '9')/
+3rdparty/double-conversion/double-conversion.cc cType (ch.|.32) /cType =$/,+1d; s/return cType.tolower(ch)/return ch >= 'A' \&\& ch <= 'Z' ? char(ch | 32) : ch/
+plugins/platforms/windows/qwindowsintegration.cpp ^#ifdef.QT_NO_FREETYPE ^#if.1$ s/^#ifdef QT_NO_FREETYPE/#if 1/
+widgets/styles/qstyle.qrc -128\.png -16\.png /-128\.png</d
 EOF
     lessa_qt_patch_id >"$1/.lessa-patched"
 }
@@ -208,9 +208,10 @@ lessa_qt_current() {
     [[ $(<"$prefix/.complete") == "$(lessa_qt_stamp "$1" "$src")" ]]
 }
 
-lessa_qt() { lessa_qt_current "$1" || lessa_lock "qt-$1" lessa_qt_build "$1"; }
+lessa_qt() { lessa_qt_current "$1" || lessa_lock qt-source lessa_qt_build "$1"; }
 
-# Under the qt-ARCH lock; an older Qt in the prefix is replaced.
+# Under the source's lock, which a fetch (replacing the build folders too) takes; replaces an
+# older Qt in the prefix.
 lessa_qt_build() {
     local arch=$1 prefix src started=$SECONDS configure tools
     prefix=$(lessa_qt_prefix "$arch")
@@ -271,10 +272,7 @@ lessa_deps_windows() {
                     "/usr/bin/$triplet-$tool-posix" >/dev/null
         done
     done
-    if [[ -z $arch ]]; then
-        arch=x86_64
-        lessa_runs_i386 && arch=i686
-    fi
+    [[ -n $arch ]] || arch=$(lessa_runs_i386 && echo i686 || echo x86_64)
     if [[ $arch == i686 ]] && ! dpkg -s wine32:i386 >/dev/null 2>&1; then
         [[ $(dpkg --print-foreign-architectures) == *i386* ]] || lessa_sudo dpkg --add-architecture i386
         lessa_install wine32:i386

@@ -83,7 +83,7 @@ case ${1:-} in
 *)
     # Wine would make a missing prefix itself, one that --prepare could then never replace.
     [[ -e $WINEPREFIX/.lessa-ready ]] || prepare
-    if [[ $(i686-w64-mingw32-objdump -f -- "${1:-}" 2>/dev/null) == *'file format pei-i386'* ]]; then
+    if [[ $(objdump -f -- "${1:-}" 2>/dev/null) == *'file format pei-i386'* ]]; then
         WINELOADER=$LESSA_WINE_DIR/wine
         [[ -x $WINELOADER ]] ||
             { echo "wine-run.sh: $1 is 32-bit and $WINELOADER is missing (wine32)" >&2; exit 1; }

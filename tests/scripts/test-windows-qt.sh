@@ -22,7 +22,7 @@ lessa_qt_patch_id >"$marker"
 install -m 755 /dev/null "$LESSA_WIN_CACHE/qt5-win32-static/bin/qmake"
 complete=$LESSA_WIN_CACHE/qt5-win32-static/.complete
 
-check "no marker: not built" not lessa_qt_current i686
+check "no .complete: not built" not lessa_qt_current i686
 basename "$src" >"$complete"
 check "a marker without the configure line: rebuilt" not lessa_qt_current i686
 lessa_qt_stamp i686 "$src" >"$complete"
@@ -33,6 +33,7 @@ sed -i '1s/deb12u4/deb12u3/' "$src/debian/changelog"
 eval "today_$(declare -f lessa_qt_configure_args)"
 lessa_qt_configure_args() { today_lessa_qt_configure_args "$@" && echo -no-feature-udpsocket; }
 check "a changed configure line: rebuilt" not lessa_qt_current i686
+check "a lock held is held on, not waited for" lessa_lock source lessa_lock source true
 echo f00 >"$marker"
 check "a source patched otherwise: fetched again" not lessa_qt_source_dir
 
@@ -58,5 +59,6 @@ check "MinGW's library names" patched network/ssl/ssl.pri 'LIBS += "-lsecur32" "
 check "ASN.1 digits, no locale" patched network/ssl/qasn1element.cpp "if ((v < '0' || v > '9'))"
 check "ASCII letters, no locale" patched 3rdparty/double-conversion/double-conversion.cc \
     "return ch >= 'A' && ch <= 'Z' ? char(ch | 32) : ch;"
+check "GDI fonts only" patched plugins/platforms/windows/qwindowsintegration.cpp '#if 1'
 check "16-pixel icons only" patched widgets/styles/qstyle.qrc '<file>images/up-16.png</file>'
 check_totals
